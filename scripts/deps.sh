@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and testing need, only those missing, and says which.
+# Usage: scripts/deps.sh [package...]   (no arguments: the build and test set)
+set -euo pipefail
+
+packages=("$@")
+if [ ${#packages[@]} -eq 0 ]; then
+  packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev)
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$package")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "deps: all ${#packages[@]} packages present"
+  exit 0
+fi
+
+echo "deps: installing ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
