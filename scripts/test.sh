@@ -22,4 +22,4 @@ configure_and_test() {
 
 configure_and_test release -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  configure_and_test asan -DCMAKE_BUILD_TYPE=Debug -DVEILORA_SANITIZE=ON
+  configure_and_test asan -DCMAKE_BUILD_TYPE=Debug -DVEILORA_SANITIZE=ON -DVEILORA_BENCH=OFF

@@ -1,0 +1,170 @@
+// Hot loops of the core on a 6000 x 4000 true-colour picture (72 MB of pixels), each reported as a
+// ratio to a memcpy of the same pixel block measured in the same run.
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "image/Bitmap.h"
+#include "image/ImageProc.h"
+#include "image/PixelMemory.h"
+
+using namespace veilora;
+
+namespace {
+
+constexpr int kWidth = 6000;
+constexpr int kHeight = 4000;
+constexpr const char* kReference = "Memcpy/PixelBlock";
+
+// A smooth picture with sensor-like noise: gradients in all three channels keep neighbouring
+// pixels close, as in a photo, while the noise makes well over 500,000 distinct colours.
+void PaintPhotoLike(TBitmap& bitmap) {
+  std::mt19937 random(1);
+  for (int y = 0; y < bitmap.Height(); ++y) {
+    std::uint8_t* row = bitmap.ScanLine(y);
+    for (int x = 0; x < bitmap.Width(); ++x) {
+      const unsigned noise = random();
+      row[3 * x] = static_cast<std::uint8_t>((x * 255 / kWidth + (noise & 15)));
+      row[3 * x + 1] = static_cast<std::uint8_t>((y * 255 / kHeight + ((noise >> 4) & 15)));
+      row[3 * x + 2] = static_cast<std::uint8_t>(((x + y) * 127 / (kWidth + kHeight) + ((noise >> 8) & 31)));
+    }
+  }
+}
+
+class Picture {
+ public:
+  static Picture& Get() {
+    static Picture picture;
+    return picture;
+  }
+  TBitmap image{kWidth, kHeight, pf24bit};
+
+ private:
+  Picture() { PaintPhotoLike(image); }
+};
+
+void Memcpy(benchmark::State& state) {
+  const TBitmap& source = Picture::Get().image;
+  // The target is pixel memory like every bitmap's, touched once before timing starts.
+  const PixelBlock target = AllocatePixelMemory(source.ImageBytes());
+  std::memset(target.get(), 1, source.ImageBytes());
+  for (auto _ : state) {
+    std::memcpy(target.get(), source.Bits(), source.ImageBytes());
+    benchmark::DoNotOptimize(target.get());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * source.ImageBytes()));
+}
+
+void WriteHiddenData(benchmark::State& state) {
+  TBitmap& image = Picture::Get().image;
+  TImageProc proc;
+  proc.AttachBitmap(&image);
+  proc.AutoUndo = false;
+  std::mt19937 random(2);
+  std::string payload(static_cast<std::size_t>(proc.HiddenTextFit()), '\0');
+  for (char& c : payload) c = static_cast<char>(random());
+  for (auto _ : state) {
+    proc.WriteHiddenText(payload);
+    benchmark::ClobberMemory();
+  }
+  state.counters["payload_bytes"] = static_cast<double>(payload.size());
+}
+
+void ReadHiddenData(benchmark::State& state) {
+  TBitmap& image = Picture::Get().image;
+  TImageProc proc;
+  proc.AttachBitmap(&image);
+  proc.AutoUndo = false;
+  std::string payload(static_cast<std::size_t>(proc.HiddenTextFit()), 'x');
+  proc.WriteHiddenText(payload);
+  std::string read(payload.size(), '\0');
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(proc.ReadHiddenData(read.data(), static_cast<std::int32_t>(read.size())));
+    benchmark::ClobberMemory();
+  }
+  if (read != payload) state.SkipWithError("the payload did not read back");
+}
+
+void CalcColourCount(benchmark::State& state) {
+  TImageProc proc;
+  proc.AttachBitmap(&Picture::Get().image);
+  std::int32_t colours = 0;
+  for (auto _ : state) {
+    colours = proc.CalcColourCount();
+    benchmark::DoNotOptimize(colours);
+  }
+  state.counters["colours"] = colours;
+}
+
+void ConvertToTrueColour(benchmark::State& state) {
+  TBitmap mono(kWidth, kHeight, pf1bit);
+  std::mt19937 random(3);
+  for (std::size_t i = 0; i < mono.ImageBytes(); ++i) mono.Bits()[i] = static_cast<std::uint8_t>(random());
+  TBitmap image;
+  TImageProc proc;
+  proc.AttachBitmap(&image);
+  proc.AutoUndo = false;
+  for (auto _ : state) {
+    state.PauseTiming();
+    CopyBitmap(mono, image);
+    state.ResumeTiming();
+    proc.ConvertToTrueColour();
+    benchmark::ClobberMemory();
+  }
+}
+
+BENCHMARK(Memcpy)->Name(kReference)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(WriteHiddenData)->Name("WriteHiddenData/FullFit")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(ReadHiddenData)->Name("ReadHiddenData/FullFit")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(CalcColourCount)->Name("CalcColourCount/PhotoLike")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(ConvertToTrueColour)
+    ->Name("ConvertToTrueColour/1bit")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// Prints the usual table, then every benchmark's time as a multiple of the memcpy reference.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
+
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (!run.error_occurred) seconds_[run.run_name.function_name] = run.GetAdjustedRealTime();
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+
+  void PrintRatios() const {
+    const auto reference = seconds_.find(kReference);
+    if (reference == seconds_.end()) return;
+    std::printf("\nRatio to memcpy of the %d x %d 24-bit pixel block (%.2f ms):\n", kWidth, kHeight,
+                reference->second);
+    for (const auto& [name, time] : seconds_) {
+      if (name != kReference) std::printf("  %-28s %6.2fx\n", name.c_str(), time / reference->second);
+    }
+  }
+
+ private:
+  std::map<std::string, double> seconds_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.PrintRatios();
+  benchmark::Shutdown();
+  return 0;
+}
