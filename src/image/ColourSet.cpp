@@ -30,13 +30,14 @@ void THash1::InsertPixels(const std::uint8_t* pixels, int count) {
     return word & 0xFFFFFFu;
   };
   // Photo colours scatter over the 2 MiB set, so most insertions miss the first-level cache;
-  // asking for the set word of the pixel kPrefetchAhead places on hides most of that wait.
+  // asking for the set word of the pixel kPrefetchAhead places on hides most of that wait. That
+  // pixel is never the last one, whose 4-byte load would pass the row.
   constexpr int kPrefetchAhead = 16;
   // A run of one colour would chain each update to the store before it; skipping repeats of the
   // previous pixel breaks that chain in flat areas.
   std::uint32_t previous = 0xFFFFFFFFu;
   int x = 0;
-  for (; x + kPrefetchAhead < count; ++x, pixels += 3) {
+  for (; x + kPrefetchAhead + 1 < count; ++x, pixels += 3) {
     __builtin_prefetch(&bits[colourAt(pixels + 3 * kPrefetchAhead) >> 6], 1);
     const std::uint32_t colour = colourAt(pixels);
     if (colour != previous) set(colour);
