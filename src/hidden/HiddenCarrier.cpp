@@ -150,15 +150,10 @@ std::int32_t HiddenPayloadFit(const TBitmap& bitmap) {
 }
 
 void WriteHiddenPayload(TBitmap& bitmap, const std::uint8_t* data, std::int32_t length) {
+  // Four zero bytes, then the length least significant byte first.
+  std::uint8_t header[kHiddenHeaderBytes] = {};
   const auto stored = static_cast<std::uint32_t>(length);
-  const std::uint8_t header[kHiddenHeaderBytes] = {0,
-                                                   0,
-                                                   0,
-                                                   0,
-                                                   static_cast<std::uint8_t>(stored),
-                                                   static_cast<std::uint8_t>(stored >> 8),
-                                                   static_cast<std::uint8_t>(stored >> 16),
-                                                   static_cast<std::uint8_t>(stored >> 24)};
+  for (int i = 0; i < 4; ++i) header[4 + i] = static_cast<std::uint8_t>(stored >> (8 * i));
   ForceBytes(bitmap, 0, header, kHiddenHeaderBytes);
   if (length > 0) ForceBytes(bitmap, kHeaderCarrierBytes, data, length);
 }

@@ -172,27 +172,18 @@ void TBitmap::FillRect(int x1, int y1, int x2, int y2, TColor colour) {
   y2 = std::min(y2, height_);
   if (x1 >= x2 || y1 >= y2) return;
   const TRGB pixel = ColorToPixel(colour);
-  for (int y = y1; y < y2; ++y) {
-    std::uint8_t* row = ScanLine(y);
-    switch (format_) {
-      case pf1bit: SetBitSpan(row, x1, x2, NearerToWhite(pixel)); break;
-      case pf8bit: {
-        const std::uint8_t index = NearestPaletteIndex(palette_, pixel);
-        FillByteSpan(row, x1, x2, &index, 1);
-        break;
-      }
-      case pf24bit: {
-        const std::uint8_t pattern[3] = {pixel.b, pixel.g, pixel.r};
-        FillByteSpan(row, x1, x2, pattern, 3);
-        break;
-      }
-      case pf32bit: {
-        const std::uint8_t pattern[4] = {pixel.b, pixel.g, pixel.r, 0};
-        FillByteSpan(row, x1, x2, pattern, 4);
-        break;
-      }
-    }
+  if (format_ == pf1bit) {
+    for (int y = y1; y < y2; ++y) SetBitSpan(ScanLine(y), x1, x2, NearerToWhite(pixel));
+    return;
   }
+  const std::size_t bytesPerPixel = static_cast<std::size_t>(BitsPerPixel(format_)) / 8;
+  std::uint8_t pattern[4] = {pixel.b, pixel.g, pixel.r, 0};
+  if (format_ == pf8bit) pattern[0] = NearestPaletteIndex(palette_, pixel);
+  FillByteSpan(ScanLine(y1), x1, x2, pattern, bytesPerPixel);
+  // The other rows copy the first one's span.
+  const std::size_t offset = static_cast<std::size_t>(x1) * bytesPerPixel;
+  const std::size_t spanBytes = static_cast<std::size_t>(x2 - x1) * bytesPerPixel;
+  for (int y = y1 + 1; y < y2; ++y) std::memcpy(ScanLine(y) + offset, ScanLine(y1) + offset, spanBytes);
 }
 
 void CopyBitmap(const TBitmap& source, TBitmap& target) {
