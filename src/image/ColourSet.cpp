@@ -18,9 +18,18 @@ THash1::THash1() {
   bits_.reset(words);
 }
 
+bool THash1::Insert(std::uint32_t colour) {
+  const std::uint32_t slot = Slot(colour & 0xFFFFFFu);
+  const bool isNew = (bits_[slot >> 6] & (std::uint64_t{1} << (slot & 63))) == 0;
+  if (isNew) {
+    const std::int32_t before = Count();
+    SetSlot(slot);
+    count_ = before + 1;
+  }
+  return isNew;
+}
+
 void THash1::InsertPixels(const std::uint8_t* pixels, int count) {
-  std::uint64_t* bits = bits_.get();
-  const auto set = [bits](std::uint32_t colour) { bits[colour >> 6] |= std::uint64_t{1} << (colour & 63); };
   // A little-endian 4-byte load of blue, green, red and the next byte, masked to 24 bits, is
   // exactly red * 65536 + green * 256 + blue. The last pixel is read bytewise so that no load
   // reaches past the row.
@@ -29,22 +38,18 @@ void THash1::InsertPixels(const std::uint8_t* pixels, int count) {
     std::memcpy(&word, pixel, sizeof word);
     return word & 0xFFFFFFu;
   };
-  // Photo colours scatter over the 2 MiB set, so most insertions miss the first-level cache;
-  // asking for the set word of the pixel kPrefetchAhead places on hides most of that wait. That
-  // pixel is never the last one, whose 4-byte load would pass the row.
-  constexpr int kPrefetchAhead = 16;
   // A run of one colour would chain each update to the store before it; skipping repeats of the
   // previous pixel breaks that chain in flat areas.
   std::uint32_t previous = 0xFFFFFFFFu;
   int x = 0;
-  for (; x + kPrefetchAhead + 1 < count; ++x, pixels += 3) {
-    __builtin_prefetch(&bits[colourAt(pixels + 3 * kPrefetchAhead) >> 6], 1);
+  // Unrolled: the loop's own counting is a good share of the few instructions per pixel.
+#pragma GCC unroll 4
+  for (; x + 1 < count; ++x, pixels += 3) {
     const std::uint32_t colour = colourAt(pixels);
-    if (colour != previous) set(colour);
+    if (colour != previous) SetSlot(Slot(colour));
     previous = colour;
   }
-  for (; x + 1 < count; ++x, pixels += 3) set(colourAt(pixels));
-  if (x < count) set(std::uint32_t{pixels[2]} << 16 | std::uint32_t{pixels[1]} << 8 | pixels[0]);
+  if (x < count) SetSlot(Slot(std::uint32_t{pixels[2]} << 16 | std::uint32_t{pixels[1]} << 8 | pixels[0]));
   countStale_ = countStale_ || count > 0;
 }
 

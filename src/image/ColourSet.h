@@ -15,16 +15,7 @@ class THash1 {
   THash1();
 
   // Adds a colour (only its low 24 bits count); true when it was not in the set yet.
-  bool Insert(std::uint32_t colour) {
-    Count();
-    colour &= 0xFFFFFFu;
-    std::uint64_t& word = bits_[colour >> 6];
-    const std::uint64_t mask = std::uint64_t{1} << (colour & 63);
-    const bool isNew = (word & mask) == 0;
-    word |= mask;
-    count_ += isNew;
-    return isNew;
-  }
+  bool Insert(std::uint32_t colour);
 
   // Adds the pixels of one 24-bit row (blue, green, red bytes). Only sets bits: the count is
   // brought up to date when it is next asked for, which keeps the loop free of a running sum.
@@ -34,6 +25,13 @@ class THash1 {
   std::int32_t Count() const;
 
  private:
+  // The bit that stands for a colour. Bits are laid out by red, then green XOR red, then blue:
+  // with plain red-green-blue order, colours that differ only in red lie 64 KiB apart and all
+  // fall into the same cache set, so a photo's cluster of similar colours evicts itself. The
+  // XOR spreads them over the sets and is its own inverse, so every colour keeps its own bit.
+  static std::uint32_t Slot(std::uint32_t colour) { return colour ^ ((colour >> 8) & 0xFF00u); }
+  void SetSlot(std::uint32_t slot) { bits_[slot >> 6] |= std::uint64_t{1} << (slot & 63); }
+
   static constexpr std::size_t kWords = (std::size_t{1} << 24) / 64;
   struct FreeDeleter {
     void operator()(std::uint64_t* words) const;
