@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -202,6 +204,29 @@ TEST(ColourSet, InsertTellsNewValuesAndCountCountsDistinctOnes) {
   const std::uint8_t pixels[] = {3, 2, 1, 3, 2, 1, 9, 9, 9};
   colours.InsertPixels(pixels, 3);
   EXPECT_EQ(colours.Count(), 4);
+}
+
+TEST(ColourSet, CountsEveryDistinctColourOfARandomRow) {
+  // Every red and green pair once (the set's layout mixes those two), then random colours with
+  // repeats; the count must match an ordinary set's.
+  std::vector<std::uint8_t> row;
+  for (int red = 0; red < 256; ++red) {
+    for (int green = 0; green < 256; ++green)
+      row.insert(row.end(), {7, std::uint8_t(green), std::uint8_t(red)});
+  }
+  std::mt19937 random(11);
+  for (int i = 0; i < 100000; ++i) {
+    const auto colour = static_cast<std::uint32_t>(random() % 200000);
+    row.insert(row.end(), {std::uint8_t(colour), std::uint8_t(colour >> 8), std::uint8_t(colour >> 16)});
+  }
+  std::set<std::uint32_t> expected;
+  for (std::size_t i = 0; i < row.size(); i += 3)
+    expected.insert(row[i] | row[i + 1] << 8 | row[i + 2] << 16);
+
+  THash1 colours;
+  colours.InsertPixels(row.data(), static_cast<int>(row.size() / 3));
+  EXPECT_EQ(colours.Count(), static_cast<std::int32_t>(expected.size()));
+  for (std::uint32_t colour : expected) ASSERT_FALSE(colours.Insert(colour)) << colour;
 }
 
 }  // namespace
