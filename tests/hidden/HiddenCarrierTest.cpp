@@ -194,6 +194,8 @@ TEST_F(CarrierTest, ShortCountCopiesOnlyThatManyAndStillReturnsTheLength) {
   std::string buffer(11, '#');
   EXPECT_EQ(proc.ReadHiddenData(buffer.data(), 5), 11);
   EXPECT_EQ(buffer, "hello######");
+  // No buffer: only the length, whatever count says.
+  EXPECT_EQ(proc.ReadHiddenData(nullptr, 11), 11);
 }
 
 TEST_F(CarrierTest, EmptyTextStoresZeroLengthAndTouchesOnlyTheHeader) {

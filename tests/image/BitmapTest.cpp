@@ -203,6 +203,18 @@ TEST(BitmapCrop, CopiesTheInclusiveRectangleLimitedToTheImage) {
   }
 }
 
+TEST(BitmapCrop, NegativeOriginStartsAtTheFirstColumnAndRow) {
+  TBitmap source(6, 5, pf24bit);
+  FillRandom(source, 12);
+  TBitmap target;
+  CropBitmap(source, target, -2, -1, 2, 1);
+  ASSERT_EQ(target.Width(), 3);
+  ASSERT_EQ(target.Height(), 2);
+  for (int y = 0; y < 2; ++y) {
+    for (int x = 0; x < 3; ++x) EXPECT_EQ(PixelAt(target, x, y), PixelAt(source, x, y));
+  }
+}
+
 TEST(BitmapCrop, MonoCopiesBitByBitFromAColumnInsideAByte) {
   TBitmap source(21, 3, pf1bit);
   FillRandom(source, 5);

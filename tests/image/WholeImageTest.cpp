@@ -78,6 +78,15 @@ TEST_F(SetImageSizeTest, ZeroOrNegativeSizeChangesNothing) {
   }
 }
 
+TEST_F(SetImageSizeTest, SizeOverTheMemoryLimitIsRefusedBeforeTheUndoCopy) {
+  RandomImage(4, 3);
+  const std::vector<std::uint8_t> original = PixelBytesTopDown(Image());
+  EXPECT_THROW(proc.SetImageSize(40000, 40000), EImageTooLarge);
+  EXPECT_EQ(PixelBytesTopDown(Image()), original);
+  EXPECT_FALSE(proc.CanUndo());
+  EXPECT_EQ(changes.count, 0);
+}
+
 TEST_F(SetImageSizeTest, KeepsTopLeftPixelsAndFillsTheRestWithBackground) {
   RandomImage(4, 3);
   TBitmap original;
