@@ -1,36 +1,109 @@
 #pragma once
 
-// The input/output component: moves the attached view's bitmap to and from files. Codecs get the
-// bitmap, the component's parameters and a progress context; they report bad data by setting
-// Aborting and returning, and stop between rows once it is set.
+// The input/output component: moves the attached view's bitmap to and from files and streams.
+// It decides the format (by file-name extension for files, by content for streams), hands the
+// bitmap, the parameter record and a progress context to that format's codec, and publishes the
+// result (file name, file type, resolution) to the view.
+//
+// Codecs report bad data by setting Aborting and returning; file-system failures (a file that
+// cannot be opened or created, a full disk) are EStreamError exceptions.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
 
 #include "image/ImageComponent.h"
+#include "io/Codec.h"
+#include "io/IOParams.h"
+#include "io/Progress.h"
+#include "io/Stream.h"
 
 namespace veilora {
 
-// What a codec needs to report progress and to learn that it must stop.
-struct TProgressContext {
-  TProgressEvent onProgress;
-  TObject* sender = nullptr;
-  bool* aborting = nullptr;
-
-  void Report(int percentage) const {
-    if (onProgress && sender != nullptr) onProgress(*sender, percentage);
-  }
-  bool Aborted() const { return aborting != nullptr && *aborting; }
-  void Abort() const {
-    if (aborting != nullptr) *aborting = true;
-  }
-};
-
 class TImageIO : public TImageComponent {
  public:
+  TImageIO() : Params(this) {}
+
   // Cleared at the start of every load and save; set by a codec when the data is bad or the
   // operation must stop.
   bool Aborting = false;
+  // Stream saves of TIFF, PCX and JPEG write a 12-byte header (signature, 4 zero bytes, data
+  // length) before the data, and stream loads expect it.
+  bool StreamHeaders = false;
+  TIOParams Params;
 
   // The context handed to a codec for one operation; it refers to this component's Aborting.
   TProgressContext ProgressContext() { return TProgressContext{OnProgress, this, &Aborting}; }
+
+  // Copies the parameters of another TImageIO or a TIOParams; anything else is ignored.
+  void AssignParams(const TObject* source);
+
+  // Loads by the file name's extension (any case); an unknown extension sets Aborting.
+  void LoadFromFile(const std::string& fileName);
+  // Saves by the extension. The file is written beside the old one and replaces it only when the
+  // save succeeded, so a failed save leaves an existing file as it was.
+  void SaveToFile(const std::string& fileName);
+  // Fills Params from the file's header without touching the bitmap; FileType 0 when the content
+  // is unknown or does not match the extension.
+  void ParamsFromFile(const std::string& fileName);
+  void ParamsFromStream(TStream& stream);
+  // Loads by content.
+  void LoadFromStream(TStream& stream);
+
+  void LoadFromFileBMP(const std::string& fileName);
+  void LoadFromFileICO(const std::string& fileName);
+  void LoadFromFileCUR(const std::string& fileName);
+  void LoadFromFilePCX(const std::string& fileName);
+  void LoadFromFileTGA(const std::string& fileName);
+  // Rasterises a Windows or enhanced metafile at width x height (-1: from the picture).
+  void LoadFromFileMetafile(const std::string& fileName, int width, int height);
+
+  void LoadFromStreamBMP(TStream& stream);
+  void LoadFromStreamICO(TStream& stream);
+  void LoadFromStreamCUR(TStream& stream);
+  void LoadFromStreamPCX(TStream& stream);
+  void LoadFromStreamTGA(TStream& stream);
+
+  void SaveToFileBMP(const std::string& fileName);
+  void SaveToFilePCX(const std::string& fileName);
+  void SaveToFileTGA(const std::string& fileName);
+  void SaveToStreamBMP(TStream& stream);
+  void SaveToStreamPCX(TStream& stream);
+  void SaveToStreamTGA(TStream& stream);
+
+  // Fills the whole bitmap with Background.
+  void FillWithBackground();
+
+ private:
+  // A codec bound to its extra arguments, run inside the load and save frames.
+  using Reader = std::function<void(TStream&, bool paramsOnly)>;
+  using Writer = std::function<void(TStream&)>;
+
+  Reader ReaderFor(std::int32_t fileType, std::int64_t byteCount, TBitmap& target);
+  Writer WriterFor(std::int32_t fileType);
+
+  bool BeginOperation();
+  void RunReader(const Reader& reader, TStream& stream);
+  void FinishLoad(const std::string& fileName, std::int32_t fileType, bool setViewResolution);
+  void LoadFile(const std::string& fileName, std::int32_t fileType);
+  void LoadStream(TStream& stream, std::int32_t fileType, bool setViewResolution);
+  void LoadWithRegistry(const std::string& extension, const std::string* fileName, TStream* stream);
+  void SaveFile(const std::string& fileName, const Writer& writer);
+  void SaveStream(TStream& stream, std::int32_t fileType);
+  void ConvertForSaving();
+  void SetViewResolution();
 };
+
+// The format a stream holds, by content (0 when none is recognised). Formats added to the
+// registry with a content test are asked first. The position is left where it was.
+std::int32_t FindStreamFormat(TStream& stream);
+// The format of a file by content; 0 when it cannot be opened. With checkExtension, also 0 when
+// the extension names another format or none.
+std::int32_t FindFileFormat(const std::string& fileName, bool checkExtension);
+// A one-line description of a loaded file for the open dialog, such as "TIFF Bitmap (TIF) LZW".
+std::string ParamsDescription(const TIOParams& params);
+
+// The extension of a file name with its dot, lower-cased ("" when there is none).
+std::string LowerExtension(std::string_view fileName);
 
 }  // namespace veilora
