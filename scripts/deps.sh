@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=("$@")
 if [ ${#packages[@]} -eq 0 ]; then
-  packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev)
+  packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev python3-pil)
 fi
 
 missing=()
