@@ -8,6 +8,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include "image/Bitmap.h"
 #include "image/ImageProc.h"
 #include "image/PixelMemory.h"
+#include "io/ColorQuantizer.h"
 
 using namespace veilora;
 
@@ -125,12 +127,51 @@ void ConvertToTrueColour(benchmark::State& state) {
   }
 }
 
+void QuantizeTable(benchmark::State& state) {
+  // A picture of its own, the same pixels --picture_out writes for the peer comparison.
+  TBitmap image(kWidth, kHeight, pf24bit);
+  PaintPhotoLike(image);
+  std::vector<TRGB> table(256);
+  int colours = 0;
+  for (auto _ : state) {
+    const TColorQuantizer quantizer(image, table.data(), 256);
+    colours = quantizer.ColorCount();
+    benchmark::DoNotOptimize(table.data());
+  }
+  state.counters["colours"] = colours;
+}
+
+// The table and then an index per pixel: what a palette writer does, and what Pillow's
+// Image.quantize returns.
+void QuantizeAndMap(benchmark::State& state) {
+  TBitmap image(kWidth, kHeight, pf24bit);
+  PaintPhotoLike(image);
+  std::vector<TRGB> table(256);
+  TBitmap indexed(kWidth, kHeight, pf8bit);
+  for (auto _ : state) {
+    const TColorQuantizer quantizer(image, table.data(), 256);
+    for (int y = 0; y < kHeight; ++y) {
+      const std::uint8_t* pixel = image.ScanLine(y);
+      std::uint8_t* out = indexed.ScanLine(y);
+      for (int x = 0; x < kWidth; ++x, pixel += 3) {
+        out[x] = static_cast<std::uint8_t>(quantizer.ColorIndex(TRGB{pixel[0], pixel[1], pixel[2]}));
+      }
+    }
+    benchmark::ClobberMemory();
+  }
+}
+
 BENCHMARK(Memcpy)->Name(kReference)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(WriteHiddenData)->Name("WriteHiddenData/FullFit")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(ReadHiddenData)->Name("ReadHiddenData/FullFit")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(CalcColourCount)->Name("CalcColourCount/PhotoLike")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(ConvertToTrueColour)
     ->Name("ConvertToTrueColour/1bit")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(QuantizeTable)->Name("ColorQuantizer256/PhotoLike")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(QuantizeAndMap)
+    ->Name("ColorQuantizer256+Map/PhotoLike")
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
@@ -160,7 +201,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
     std::printf("\nRatio to memcpy of the %d x %d 24-bit pixel block (%.2f ms%s):\n", kWidth, kHeight,
                 reference->second, medianSeconds_.empty() ? "" : ", medians");
     for (const auto& [name, time] : times) {
-      if (name != kReference) std::printf("  %-28s %6.2fx\n", name.c_str(), time / reference->second);
+      if (name != kReference) std::printf("  %-32s %6.2fx\n", name.c_str(), time / reference->second);
     }
   }
 
@@ -169,9 +210,35 @@ class RatioReporter : public benchmark::ConsoleReporter {
   std::map<std::string, double> medianSeconds_;
 };
 
+// --picture_out=PATH writes the photo-like picture as raw blue-green-red bytes, rows from the top,
+// so that a peer library can be timed on exactly the same pixels (bench/pillow_quantize.py).
+bool WritePicture(const char* path) {
+  TBitmap image(kWidth, kHeight, pf24bit);
+  PaintPhotoLike(image);
+  std::FILE* file = std::fopen(path, "wb");
+  if (file == nullptr) return false;
+  bool ok = true;
+  for (int y = 0; y < kHeight && ok; ++y) {
+    ok = std::fwrite(image.ScanLine(y), 3, kWidth, file) == static_cast<std::size_t>(kWidth);
+  }
+  return std::fclose(file) == 0 && ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  constexpr std::string_view kPictureOut = "--picture_out=";
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument.substr(0, kPictureOut.size()) != kPictureOut) continue;
+    if (!WritePicture(argv[i] + kPictureOut.size())) {
+      std::fprintf(stderr, "cannot write %s\n", argv[i] + kPictureOut.size());
+      return 1;
+    }
+    for (int j = i; j + 1 < argc; ++j) argv[j] = argv[j + 1];
+    --argc;
+    --i;
+  }
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   RatioReporter reporter;
