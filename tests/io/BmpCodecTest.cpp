@@ -1,0 +1,1067 @@
+#include "io/BmpCodec.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "image/ImageProc.h"
+#include "support/HeadlessView.h"
+#include "support/Pixels.h"
+
+using namespace veilora;
+using namespace veilora::test;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr TRGB Rgb(int r, int g, int b) {
+  return TRGB{static_cast<std::uint8_t>(b), static_cast<std::uint8_t>(g), static_cast<std::uint8_t>(r)};
+}
+constexpr TRGB kWhite = Rgb(255, 255, 255);
+constexpr TRGB kBlack = Rgb(0, 0, 0);
+
+void SetPixel(TBitmap& image, int x, int y, TRGB colour) {
+  std::uint8_t* pixel = image.ScanLine(y) + 3 * static_cast<std::size_t>(x);
+  pixel[0] = colour.b;
+  pixel[1] = colour.g;
+  pixel[2] = colour.r;
+}
+
+// A 24-bit image `width` pixels wide holding `pixels` row by row from the top.
+void Paint(TBitmap& image, int width, const std::vector<TRGB>& pixels) {
+  image.Allocate(width, static_cast<int>(pixels.size()) / width, pf24bit);
+  for (std::size_t i = 0; i < pixels.size(); ++i)
+    SetPixel(image, static_cast<int>(i) % width, static_cast<int>(i) / width, pixels[i]);
+}
+
+void Put16(Bytes& out, unsigned v) {
+  out.push_back(static_cast<std::uint8_t>(v));
+  out.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+void Put32(Bytes& out, std::uint32_t v) {
+  Put16(out, v & 0xFFFF);
+  Put16(out, v >> 16);
+}
+std::uint32_t Get32(const Bytes& bytes, std::size_t at) {
+  return GetLE32(bytes.data() + at);
+}
+std::uint16_t Get16(const Bytes& bytes, std::size_t at) {
+  return GetLE16(bytes.data() + at);
+}
+
+// What a hand-made BMP file holds; the builder computes the sizes and the pixel-data offset.
+struct BmpSpec {
+  std::uint32_t headerSize = 40;
+  std::int32_t width = 1;
+  std::int32_t height = 1;
+  int bits = 24;
+  std::uint32_t compression = 0;
+  std::uint32_t coloursUsed = 0;
+  std::int32_t ppmX = 0;
+  std::int32_t ppmY = 0;
+  std::vector<TRGB> palette;
+  Bytes pixels;
+};
+
+Bytes BuildBmp(const BmpSpec& spec) {
+  Bytes out{'B', 'M'};
+  Put32(out, 0);
+  Put32(out, 0);
+  Put32(out, 0);
+  if (spec.headerSize == 12) {
+    Put32(out, 12);
+    Put16(out, static_cast<unsigned>(spec.width));
+    Put16(out, static_cast<unsigned>(spec.height));
+    Put16(out, 1);
+    Put16(out, static_cast<unsigned>(spec.bits));
+  } else {
+    const std::size_t headerStart = out.size();
+    Put32(out, spec.headerSize);
+    Put32(out, static_cast<std::uint32_t>(spec.width));
+    Put32(out, static_cast<std::uint32_t>(spec.height));
+    Put16(out, 1);
+    Put16(out, static_cast<unsigned>(spec.bits));
+    Put32(out, spec.compression);
+    Put32(out, static_cast<std::uint32_t>(spec.pixels.size()));
+    Put32(out, static_cast<std::uint32_t>(spec.ppmX));
+    Put32(out, static_cast<std::uint32_t>(spec.ppmY));
+    Put32(out, spec.coloursUsed);
+    Put32(out, 0);
+    out.resize(headerStart + spec.headerSize, 0);
+  }
+  for (const TRGB& colour : spec.palette) {
+    out.insert(out.end(), {colour.b, colour.g, colour.r});
+    if (spec.headerSize != 12) out.push_back(0);
+  }
+  const std::size_t offset = out.size();
+  out.insert(out.end(), spec.pixels.begin(), spec.pixels.end());
+  PutLE32(out.data() + 2, static_cast<std::uint32_t>(out.size()));
+  PutLE32(out.data() + 10, static_cast<std::uint32_t>(offset));
+  return out;
+}
+
+// Runs a reader on `bytes`; returns whether it set Aborting.
+template <typename Reader>
+bool RunReader(const Bytes& bytes, Reader reader) {
+  bool aborting = false;
+  TMemoryStream stream{Bytes(bytes)};
+  reader(stream, TProgressContext{{}, nullptr, &aborting});
+  return aborting;
+}
+
+bool ReadBmp(const Bytes& bytes, TBitmap& bitmap, TIOParams& params, std::int64_t byteCount = 0,
+             bool paramsOnly = false) {
+  return RunReader(bytes, [&](TStream& stream, const TProgressContext& progress) {
+    BmpReadStream(stream, bitmap, params, paramsOnly, progress, byteCount == 0 ? stream.Size() : byteCount);
+  });
+}
+
+Bytes WriteBmp(TBitmap& bitmap, TIOParams& params, bool* aborted = nullptr) {
+  bool aborting = false;
+  TMemoryStream stream;
+  BmpWriteStream(stream, bitmap, params, TProgressContext{{}, nullptr, &aborting});
+  if (aborted != nullptr) *aborted = aborting;
+  return stream.Data();
+}
+
+std::uint8_t IndexOf(const TIOParams& params, TRGB colour) {
+  const auto found = std::find(params.ColorMap.begin(), params.ColorMap.end(), colour);
+  EXPECT_NE(found, params.ColorMap.end()) << "the palette lacks a colour of the image";
+  return static_cast<std::uint8_t>(found - params.ColorMap.begin());
+}
+
+Bytes PixelData(const Bytes& file) {
+  return Bytes(file.begin() + Get32(file, 10), file.end());
+}
+
+// A marker image that a reader must not have replaced.
+void MakeMarker(TBitmap& bitmap) {
+  bitmap.Allocate(3, 3, pf24bit);
+  SetPixel(bitmap, 1, 1, Rgb(9, 9, 9));
+}
+bool IsMarker(const TBitmap& bitmap) {
+  return bitmap.Width() == 3 && bitmap.Height() == 3 && PixelAt(bitmap, 1, 1) == Rgb(9, 9, 9);
+}
+
+const TRGB kA = Rgb(8, 16, 24), kB = Rgb(200, 0, 40), kC = Rgb(0, 248, 8), kD = Rgb(96, 96, 96),
+           kE = Rgb(248, 248, 0), kF = Rgb(40, 80, 160), kG = Rgb(16, 200, 120);
+
+// ---------------------------------------------------------------- writing
+
+TEST(BmpWrite, DefaultParametersWriteTheHeaderThenTheRowsUnchanged) {
+  TBitmap image(5, 3, pf24bit);  // 15 bytes of pixels and 1 of padding per row
+  FillRandom(image, 7);
+  const Bytes before(image.Bits(), image.Bits() + image.ImageBytes());
+  TIOParams params;
+  params.DpiX = 96;
+  params.DpiY = 300;
+  const Bytes file = WriteBmp(image, params);
+
+  ASSERT_EQ(file.size(), 54 + image.ImageBytes());
+  EXPECT_EQ(file[0], 'B');
+  EXPECT_EQ(file[1], 'M');
+  EXPECT_EQ(Get32(file, 2), file.size());
+  EXPECT_EQ(Get32(file, 10), 54u);
+  EXPECT_EQ(Get32(file, 14), 40u);
+  EXPECT_EQ(Get32(file, 18), 5u);
+  EXPECT_EQ(Get32(file, 22), 3u);
+  EXPECT_EQ(Get16(file, 26), 1);
+  EXPECT_EQ(Get16(file, 28), 24);
+  EXPECT_EQ(Get32(file, 30), 0u);
+  EXPECT_EQ(Get32(file, 34), image.ImageBytes());
+  EXPECT_EQ(Get32(file, 38), 3780u);   // round(96 / 2.54 x 100)
+  EXPECT_EQ(Get32(file, 42), 11811u);  // round(300 / 2.54 x 100)
+  EXPECT_EQ(Get32(file, 46), 0u);
+  EXPECT_EQ(Get32(file, 50), 1u << 24);
+  EXPECT_EQ(PixelData(file), before);
+
+  TBitmap back;
+  TIOParams readParams;
+  EXPECT_FALSE(ReadBmp(file, back, readParams));
+  EXPECT_EQ(PixelBytesTopDown(back), PixelBytesTopDown(image));
+  EXPECT_EQ(readParams.DpiX, 96);
+  EXPECT_EQ(readParams.DpiY, 300);
+  EXPECT_EQ(readParams.BmpVersion, 1);
+}
+
+TEST(BmpWrite, HiddenTextSurvivesADefaultSaveAndReload) {
+  HeadlessView view;
+  view.Bitmap()->Allocate(61, 37, pf24bit);
+  FillRandom(*view.Bitmap(), 3);
+  TImageProc proc;
+  proc.SetAttachedView(&view);
+  std::string secret;
+  for (int i = 0; i < 200; ++i) secret += static_cast<char>(1 + (i * 37) % 255);
+  ASSERT_EQ(proc.WriteHiddenText(secret), 200);
+
+  TIOParams params;
+  const Bytes file = WriteBmp(*view.Bitmap(), params);
+
+  HeadlessView loaded;
+  TIOParams readParams;
+  ASSERT_FALSE(ReadBmp(file, *loaded.Bitmap(), readParams));
+  TImageProc reader;
+  reader.SetAttachedView(&loaded);
+  std::string text;
+  EXPECT_EQ(reader.ReadHiddenText(text), 200);
+  EXPECT_EQ(text, secret);
+}
+
+TEST(BmpWrite, Rle8SplitsLongRunsAndLongLiteralCollections) {
+  TBitmap image;
+  std::vector<TRGB> pixels(300, kC);                                // bottom row: 300 equal pixels
+  for (int x = 0; x < 300; ++x) pixels.push_back(x % 2 ? kA : kB);  // top row: no two neighbours equal
+  std::rotate(pixels.begin(), pixels.begin() + 300, pixels.end());
+  Paint(image, 300, pixels);
+  TIOParams params;
+  params.SamplesPerPixel = 1;
+  params.BmpCompression = 1;
+  const Bytes file = WriteBmp(image, params);
+
+  EXPECT_EQ(Get32(file, 30), 1u);  // RLE8
+  EXPECT_EQ(Get32(file, 46), 256u);
+  EXPECT_EQ(Get32(file, 10), 54u + 256 * 4);
+  EXPECT_EQ(params.ColorMapCount, 256);
+  const std::uint8_t a = IndexOf(params, kA), b = IndexOf(params, kB), c = IndexOf(params, kC);
+  Bytes expected{255, c, 45, c, 0, 0, 0, 255};
+  for (int x = 0; x < 255; ++x) expected.push_back(x % 2 ? a : b);
+  expected.push_back(0);  // 255 index bytes padded to an even count
+  expected.insert(expected.end(), {0, 45});
+  for (int x = 255; x < 300; ++x) expected.push_back(x % 2 ? a : b);
+  expected.push_back(0);
+  expected.insert(expected.end(), {0, 0, 0, 1});
+  EXPECT_EQ(PixelData(file), expected);
+  EXPECT_EQ(Get32(file, 2), file.size());
+  EXPECT_EQ(Get32(file, 34), expected.size());
+
+  TBitmap back;
+  TIOParams readParams;
+  EXPECT_FALSE(ReadBmp(file, back, readParams));
+  EXPECT_EQ(PixelBytesTopDown(back), PixelBytesTopDown(image));
+  EXPECT_EQ(readParams.BmpCompression, 1);
+}
+
+TEST(BmpWrite, Rle8ShortLiteralsUseEncodedPairs) {
+  TBitmap image;
+  Paint(image, 5,
+        {kC, kC, kC, kC, kA,  //
+         kA, kB, kC, kC, kC,  //
+         kA, kB, kC, kD, kE});
+  TIOParams params;
+  params.SamplesPerPixel = 1;
+  params.BmpCompression = 1;
+  const Bytes file = WriteBmp(image, params);
+  const std::uint8_t a = IndexOf(params, kA), b = IndexOf(params, kB), c = IndexOf(params, kC),
+                     d = IndexOf(params, kD), e = IndexOf(params, kE);
+  const Bytes expected{0, 5, a, b, c, d, e, 0, 0, 0,  // bottom row: 5 literals, padded
+                       1, a, 1, b, 3, c, 0, 0,        // two literals as two pairs, then a run
+                       4, c, 1, a, 0, 0,              // a run, then one literal
+                       0, 1};
+  EXPECT_EQ(PixelData(file), expected);
+}
+
+TEST(BmpWrite, Rle4PacksNibblesHighFirst) {
+  TBitmap image;
+  Paint(image, 7,
+        {kA, kB, kC, kD, kE, kF, kF,  //
+         kA, kB, kG, kG, kG, kG, kG});
+  TIOParams params;
+  params.BitsPerSample = 4;
+  params.SamplesPerPixel = 1;
+  params.BmpCompression = 1;
+  const Bytes file = WriteBmp(image, params);
+  EXPECT_EQ(Get16(file, 28), 4);
+  EXPECT_EQ(Get32(file, 30), 2u);  // RLE4
+  EXPECT_EQ(Get32(file, 46), 16u);
+  EXPECT_EQ(Get32(file, 10), 54u + 16 * 4);
+  const auto nib = [&](TRGB colour) { return IndexOf(params, colour); };
+  const auto pack = [](int high, int low) { return static_cast<std::uint8_t>(high << 4 | low); };
+  const Bytes expected{2,
+                       pack(nib(kA), nib(kB)),
+                       5,
+                       pack(nib(kG), nib(kG)),
+                       0,
+                       0,
+                       0,
+                       5,
+                       pack(nib(kA), nib(kB)),
+                       pack(nib(kC), nib(kD)),
+                       pack(nib(kE), 0),
+                       0,
+                       2,
+                       pack(nib(kF), nib(kF)),
+                       0,
+                       0,
+                       0,
+                       1};
+  EXPECT_EQ(PixelData(file), expected);
+
+  TBitmap back;
+  TIOParams readParams;
+  EXPECT_FALSE(ReadBmp(file, back, readParams));
+  EXPECT_EQ(PixelBytesTopDown(back), PixelBytesTopDown(image));
+}
+
+TEST(BmpWrite, UncompressedPaletteRowsArePaddedAndPacked) {
+  TBitmap image;
+  Paint(image, 3, {kA, kB, kC, kC, kB, kA});
+  for (const int bits : {4, 8}) {
+    TIOParams params;
+    params.BitsPerSample = bits;
+    params.SamplesPerPixel = 1;
+    const Bytes file = WriteBmp(image, params);
+    const std::uint8_t a = IndexOf(params, kA), b = IndexOf(params, kB), c = IndexOf(params, kC);
+    const Bytes expected =
+        bits == 8 ? Bytes{c, b, a, 0, a, b, c, 0}
+                  : Bytes{static_cast<std::uint8_t>(c << 4 | b), static_cast<std::uint8_t>(a << 4), 0, 0,
+                          static_cast<std::uint8_t>(a << 4 | b), static_cast<std::uint8_t>(c << 4), 0, 0};
+    EXPECT_EQ(PixelData(file), expected) << bits << " bits";
+    EXPECT_EQ(Get32(file, 30), 0u);
+    TBitmap back;
+    TIOParams readParams;
+    EXPECT_FALSE(ReadBmp(file, back, readParams));
+    EXPECT_EQ(PixelBytesTopDown(back), PixelBytesTopDown(image)) << bits << " bits";
+    EXPECT_EQ(readParams.BitsPerSample, bits);
+    EXPECT_EQ(readParams.SamplesPerPixel, 1);
+  }
+}
+
+TEST(BmpWrite, Os2VersionOneHasAShortHeaderThreeBytePaletteAndNoCompression) {
+  TBitmap image;
+  Paint(image, 3, {kA, kB, kC, kC, kB, kA});
+  TIOParams params;
+  params.SamplesPerPixel = 1;
+  params.BmpVersion = 2;
+  params.BmpCompression = 1;
+  const Bytes file = WriteBmp(image, params);
+  EXPECT_EQ(Get32(file, 14), 12u);
+  EXPECT_EQ(Get16(file, 18), 3);
+  EXPECT_EQ(Get16(file, 20), 2);
+  EXPECT_EQ(Get16(file, 22), 1);
+  EXPECT_EQ(Get16(file, 24), 8);
+  EXPECT_EQ(Get32(file, 10), 26u + 256 * 3);
+  EXPECT_EQ(file.size(), 26u + 256 * 3 + 8);  // two rows of 4 bytes: no run-length coding
+  EXPECT_EQ(Get32(file, 2), file.size());
+  const std::uint8_t b = IndexOf(params, kB);
+  EXPECT_EQ(file[26 + 3 * b], kB.b);
+  EXPECT_EQ(file[26 + 3 * b + 2], kB.r);
+
+  TBitmap back;
+  TIOParams readParams;
+  EXPECT_FALSE(ReadBmp(file, back, readParams));
+  EXPECT_EQ(readParams.BmpVersion, 2);
+  EXPECT_EQ(readParams.BmpCompression, 0);
+  EXPECT_EQ(PixelBytesTopDown(back), PixelBytesTopDown(image));
+}
+
+TEST(BmpWrite, Os2VersionTwoWritesA64ByteHeader) {
+  TBitmap image(2, 2, pf24bit);
+  FillRandom(image, 5);
+  TIOParams params;
+  params.BmpVersion = 3;
+  const Bytes file = WriteBmp(image, params);
+  EXPECT_EQ(Get32(file, 14), 64u);
+  EXPECT_EQ(Get32(file, 10), 78u);
+  EXPECT_EQ(Get16(file, 28), 24);
+  EXPECT_TRUE(std::all_of(file.begin() + 54, file.begin() + 78, [](std::uint8_t v) { return v == 0; }));
+  TBitmap back;
+  TIOParams readParams;
+  EXPECT_FALSE(ReadBmp(file, back, readParams));
+  EXPECT_EQ(readParams.BmpVersion, 3);
+  EXPECT_EQ(PixelBytesTopDown(back), PixelBytesTopDown(image));
+}
+
+TEST(BmpWrite, OneBitOfTwoColoursPutsTheDarkerFirst) {
+  TBitmap image;
+  const TRGB light = Rgb(200, 190, 180), dark = Rgb(10, 20, 30);
+  Paint(image, 3, {light, dark, dark, dark, light, light});
+  const Bytes before(image.Bits(), image.Bits() + image.ImageBytes());
+  TIOParams params;
+  params.BitsPerSample = 1;
+  const Bytes file = WriteBmp(image, params);
+  EXPECT_EQ(Bytes(image.Bits(), image.Bits() + image.ImageBytes()), before);  // the caller's image is kept
+  EXPECT_EQ(Get16(file, 28), 1);
+  EXPECT_EQ(Get32(file, 10), 54u + 8);
+  ASSERT_EQ(params.ColorMap.size(), 2u);
+  EXPECT_EQ(params.ColorMap[0], dark);
+  EXPECT_EQ(params.ColorMap[1], light);
+  EXPECT_EQ(PixelData(file), (Bytes{0b01100000, 0, 0, 0, 0b10000000, 0, 0, 0}));
+
+  TBitmap back;
+  TIOParams readParams;
+  EXPECT_FALSE(ReadBmp(file, back, readParams));
+  ASSERT_EQ(back.PixelFormat(), pf1bit);
+  EXPECT_TRUE(BitAt(back, 0, 0));
+  EXPECT_FALSE(BitAt(back, 1, 0));
+}
+
+TEST(BmpWrite, OneBitBitmapIsWrittenAsItIsAndManyColoursAreDithered) {
+  TBitmap mono(10, 2, pf1bit);
+  mono.ScanLine(0)[0] = 0xA5;
+  mono.ScanLine(1)[1] = 0xC0;
+  TIOParams params;
+  params.BitsPerSample = 1;
+  Bytes file = WriteBmp(mono, params);
+  EXPECT_EQ(PixelData(file), Bytes(mono.Bits(), mono.Bits() + mono.ImageBytes()));
+  EXPECT_EQ(params.ColorMap, (std::vector<TRGB>{kBlack, kWhite}));
+
+  TBitmap colour;
+  Paint(colour, 4, {kBlack, kBlack, kA, kB, kC, kD, kBlack, kBlack});
+  const Bytes before(colour.Bits(), colour.Bits() + colour.ImageBytes());
+  file = WriteBmp(colour, params);
+  EXPECT_EQ(Bytes(colour.Bits(), colour.Bits() + colour.ImageBytes()), before);
+  EXPECT_EQ(params.ColorMap, (std::vector<TRGB>{kBlack, kWhite}));
+  TBitmap back;
+  TIOParams readParams;
+  EXPECT_FALSE(ReadBmp(file, back, readParams));
+  ASSERT_EQ(back.PixelFormat(), pf1bit);
+  EXPECT_FALSE(BitAt(back, 0, 0));
+  EXPECT_FALSE(BitAt(back, 3, 1));
+}
+
+TEST(BmpWrite, AbortingStopsAndLeavesThePlaceholderHeaders) {
+  TBitmap image;
+  Paint(image, 2, {kA, kB, kB, kA, kA, kA});
+  TIOParams params;
+  params.SamplesPerPixel = 1;
+  bool aborting = false;
+  TObject sender;
+  int reports = 0;
+  TMemoryStream stream;
+  BmpWriteStream(stream, image, params,
+                 TProgressContext{[&](TObject&, int) { aborting = ++reports == 2; }, &sender, &aborting});
+  EXPECT_TRUE(aborting);
+  EXPECT_EQ(Get32(stream.Data(), 2), 0u);   // no file size
+  EXPECT_EQ(Get32(stream.Data(), 10), 0u);  // no pixel offset
+  EXPECT_EQ(stream.Size(), 54 + 1024 + 4);  // one row was written
+}
+
+// ---------------------------------------------------------------- reading
+
+TEST(BmpRead, OneBitWithWhiteFirstPaletteIsInverted) {
+  for (const bool whiteFirst : {true, false}) {
+    BmpSpec spec;
+    spec.width = 10;
+    spec.height = 2;
+    spec.bits = 1;
+    spec.palette = whiteFirst ? std::vector<TRGB>{kWhite, kBlack} : std::vector<TRGB>{kBlack, kWhite};
+    spec.pixels = {0b10110000, 0b01111111, 0xFF, 0xFF,   // bottom row; padding bits set in the file
+                   0b00000001, 0b10000000, 0xFF, 0xFF};  // top row
+    TBitmap bitmap;
+    TIOParams params;
+    ASSERT_FALSE(ReadBmp(BuildBmp(spec), bitmap, params));
+    ASSERT_EQ(bitmap.PixelFormat(), pf1bit);
+    EXPECT_EQ(params.BitsPerSample, 1);
+    EXPECT_EQ(params.SamplesPerPixel, 1);
+    const std::uint8_t flip = whiteFirst ? 0xFF : 0;
+    EXPECT_EQ(bitmap.ScanLine(1)[0], 0b10110000 ^ flip);
+    EXPECT_EQ(bitmap.ScanLine(1)[1], (0b01111111 ^ flip) & 0xC0);  // only 10 pixels are kept
+    EXPECT_EQ(bitmap.ScanLine(0)[0], 0b00000001 ^ flip);
+    EXPECT_EQ(bitmap.ScanLine(0)[2], 0);
+  }
+}
+
+TEST(BmpRead, SixteenBitPixelsAreFiveFiveFive) {
+  BmpSpec spec;
+  spec.width = 4;
+  spec.bits = 16;
+  for (const unsigned v : {0x7C00u, 0x03E0u, 0x001Fu, 0xC210u}) Put16(spec.pixels, v);
+  TBitmap bitmap;
+  TIOParams params;
+  ASSERT_FALSE(ReadBmp(BuildBmp(spec), bitmap, params));
+  EXPECT_EQ(PixelAt(bitmap, 0, 0), Rgb(248, 0, 0));
+  EXPECT_EQ(PixelAt(bitmap, 1, 0), Rgb(0, 248, 0));
+  EXPECT_EQ(PixelAt(bitmap, 2, 0), Rgb(0, 0, 248));
+  EXPECT_EQ(PixelAt(bitmap, 3, 0), Rgb(128, 128, 128));  // the top bit is not a colour
+  EXPECT_EQ(params.BitsPerSample, 5);
+  EXPECT_EQ(params.SamplesPerPixel, 3);
+}
+
+TEST(BmpRead, ThirtyTwoBitDropsTheFourthByteAndBitFieldMasksAreSkipped) {
+  BmpSpec spec;
+  spec.width = 2;
+  spec.bits = 32;
+  spec.compression = 3;
+  // The three masks follow the header; the builder's offset points past them.
+  spec.palette = {};
+  spec.pixels = {0, 0, 0xFF, 0,  0, 0xFF, 0, 0, 0, 0, 0xFF, 0,  // masks
+                 1, 2, 3,    99, 4, 5,    6, 99};
+  Bytes file = BuildBmp(spec);
+  PutLE32(file.data() + 10, 54 + 12);
+  TBitmap bitmap;
+  TIOParams params;
+  ASSERT_FALSE(ReadBmp(file, bitmap, params));
+  EXPECT_EQ(PixelAt(bitmap, 0, 0), Rgb(3, 2, 1));
+  EXPECT_EQ(PixelAt(bitmap, 1, 0), Rgb(6, 5, 4));
+  EXPECT_EQ(params.BmpCompression, 0);
+}
+
+TEST(BmpRead, PaletteDepthsAndHeaderVersions) {
+  struct Case {
+    std::uint32_t headerSize;
+    int bits;
+    std::uint8_t version;
+  };
+  for (const Case& c : {Case{12, 8, 2}, Case{40, 4, 1}, Case{64, 8, 3}, Case{108, 4, 0}, Case{124, 8, 0}}) {
+    BmpSpec spec;
+    spec.headerSize = c.headerSize;
+    spec.width = 3;
+    spec.height = 2;
+    spec.bits = c.bits;
+    spec.palette.assign(std::size_t{1} << c.bits, kBlack);
+    spec.palette[1] = kA;
+    spec.palette[2] = kB;
+    spec.palette[5] = kC;
+    spec.pixels = c.bits == 8 ? Bytes{5, 1, 2, 0, 2, 2, 1, 0} : Bytes{0x51, 0x2F, 0, 0, 0x22, 0x1F, 0, 0};
+    TBitmap bitmap;
+    TIOParams params;
+    ASSERT_FALSE(ReadBmp(BuildBmp(spec), bitmap, params)) << c.headerSize;
+    EXPECT_EQ(params.BmpVersion, c.version);
+    EXPECT_EQ(params.ColorMapCount, 1 << c.bits);
+    EXPECT_EQ(params.BitsPerSample, c.bits);
+    EXPECT_EQ(bitmap.PixelFormat(), pf24bit);
+    EXPECT_EQ(PixelAt(bitmap, 0, 1), kC) << c.headerSize;
+    EXPECT_EQ(PixelAt(bitmap, 1, 1), kA);
+    EXPECT_EQ(PixelAt(bitmap, 2, 1), kB);
+    EXPECT_EQ(PixelAt(bitmap, 0, 0), kB);
+    EXPECT_EQ(PixelAt(bitmap, 1, 0), kB);
+    EXPECT_EQ(PixelAt(bitmap, 2, 0), kA);
+  }
+}
+
+TEST(BmpRead, NegativeHeightMeansRowsFromTheTop) {
+  BmpSpec spec;
+  spec.width = 1;
+  spec.height = -2;
+  spec.pixels = {1, 2, 3, 0, 4, 5, 6, 0};
+  TBitmap bitmap;
+  TIOParams params;
+  ASSERT_FALSE(ReadBmp(BuildBmp(spec), bitmap, params));
+  EXPECT_EQ(params.Height, 2);
+  EXPECT_EQ(PixelAt(bitmap, 0, 0), Rgb(3, 2, 1));
+  EXPECT_EQ(PixelAt(bitmap, 0, 1), Rgb(6, 5, 4));
+}
+
+TEST(BmpRead, ResolutionComesFromPixelsPerMetreOrTheDefault) {
+  BmpSpec spec;
+  spec.pixels = {0, 0, 0, 0};
+  spec.ppmX = 2835;  // 72 dpi
+  spec.ppmY = 0;
+  TBitmap bitmap;
+  TIOParams params;
+  ASSERT_FALSE(ReadBmp(BuildBmp(spec), bitmap, params));
+  EXPECT_EQ(params.DpiX, 72);
+  EXPECT_EQ(params.DpiY, DefaultResolution().dpiY);
+}
+
+TEST(BmpRead, ParamsOnlyLeavesTheBitmapAlone) {
+  BmpSpec spec;
+  spec.width = 7;
+  spec.height = 5;
+  spec.bits = 8;
+  spec.palette.assign(256, kA);
+  spec.pixels.assign(8 * 5, 0);
+  TBitmap bitmap;
+  MakeMarker(bitmap);
+  TIOParams params;
+  ASSERT_FALSE(ReadBmp(BuildBmp(spec), bitmap, params, 0, true));
+  EXPECT_TRUE(IsMarker(bitmap));
+  EXPECT_EQ(params.Width, 7);
+  EXPECT_EQ(params.Height, 5);
+  EXPECT_EQ(params.BitsPerSample, 8);
+  EXPECT_EQ(params.SamplesPerPixel, 1);
+  EXPECT_EQ(params.ColorMapCount, 256);
+}
+
+// An 8-bit RLE file of `width` x `height` whose palette maps index i to grey i.
+Bytes RleFile(int width, int height, bool rle4, const Bytes& data) {
+  BmpSpec spec;
+  spec.width = width;
+  spec.height = height;
+  spec.bits = rle4 ? 4 : 8;
+  spec.compression = rle4 ? 2 : 1;
+  for (int i = 0; i < (rle4 ? 16 : 256); ++i) spec.palette.push_back(Rgb(i, i, i));
+  spec.pixels = data;
+  return BuildBmp(spec);
+}
+TRGB Grey(int i) {
+  return Rgb(i, i, i);
+}
+
+TEST(BmpRead, RleDeltaMovesRightAndUpFromTheCursor) {
+  TBitmap bitmap;
+  TIOParams params;
+  ASSERT_FALSE(
+      ReadBmp(RleFile(6, 3, false, {2, 7, 0, 2, 1, 1, 1, 9, 0, 0, 0, 3, 4, 5, 6, 0, 0, 1}), bitmap, params));
+  EXPECT_EQ(PixelAt(bitmap, 0, 2), Grey(7));
+  EXPECT_EQ(PixelAt(bitmap, 1, 2), Grey(7));
+  EXPECT_EQ(PixelAt(bitmap, 3, 1), Grey(9));  // two pixels in, one right, one row up
+  EXPECT_EQ(PixelAt(bitmap, 0, 0), Grey(4));
+  EXPECT_EQ(PixelAt(bitmap, 2, 0), Grey(6));
+  EXPECT_EQ(PixelsOtherThan(bitmap, kBlack), 6);
+}
+
+TEST(BmpRead, Rle4RunsAlternateNibbles) {
+  TBitmap bitmap;
+  TIOParams params;
+  ASSERT_FALSE(ReadBmp(RleFile(7, 1, true, {3, 0x12, 0, 3, 0x34, 0x50, 1, 0x60, 0, 1}), bitmap, params));
+  const int expected[] = {1, 2, 1, 3, 4, 5, 6};
+  for (int x = 0; x < 7; ++x) EXPECT_EQ(PixelAt(bitmap, x, 0), Grey(expected[x])) << x;
+}
+
+// ---------------------------------------------------------------- hostile input
+
+TEST(BmpHostile, WrongSignatureOrCutHeaderAborts) {
+  TBitmap image(4, 4, pf24bit);
+  TIOParams params;
+  const Bytes good = WriteBmp(image, params);
+  Bytes wrong = good;
+  wrong[1] = 'X';
+  TBitmap bitmap;
+  MakeMarker(bitmap);
+  EXPECT_TRUE(ReadBmp(wrong, bitmap, params));
+  for (const std::size_t cut : {0, 10, 14, 16, 30, 53}) {
+    EXPECT_TRUE(ReadBmp(Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut)), bitmap, params))
+        << cut;
+  }
+  EXPECT_TRUE(IsMarker(bitmap));
+}
+
+TEST(BmpHostile, TruncatedPixelsLeaveTheRestUnset) {
+  TBitmap image(4, 4, pf24bit);
+  FillRandom(image, 11);
+  TIOParams params;
+  const Bytes good = WriteBmp(image, params);
+  for (const bool topDown : {false, true}) {
+    Bytes cut(good.begin(), good.begin() + 54 + 12 * 2 + 5);  // two rows and five bytes
+    if (topDown) PutLE32(cut.data() + 22, static_cast<std::uint32_t>(-4));
+    TBitmap bitmap(4, 4, pf24bit);  // same size: its block is reused, and its old pixels must go
+    FillRandom(bitmap, 99);
+    EXPECT_FALSE(ReadBmp(cut, bitmap, params));
+    ASSERT_EQ(bitmap.Height(), 4);
+    const int firstRow = topDown ? 0 : 3, step = topDown ? 1 : -1;
+    for (int k = 0; k < 2; ++k) {
+      EXPECT_TRUE(std::equal(bitmap.ScanLine(firstRow + step * k), bitmap.ScanLine(firstRow + step * k) + 12,
+                             image.ScanLine(3 - k)));
+    }
+    EXPECT_LE(PixelsOtherThan(bitmap, kBlack), 8 + 2);
+  }
+  // Palette pixels: a short row keeps only its whole pixels.
+  BmpSpec spec;
+  spec.width = 3;
+  spec.height = 2;
+  spec.bits = 8;
+  spec.palette = {kA, kB};
+  spec.pixels = {1, 1};
+  TBitmap bitmap;
+  EXPECT_FALSE(ReadBmp(BuildBmp(spec), bitmap, params));
+  EXPECT_EQ(PixelAt(bitmap, 1, 1), kB);
+  EXPECT_EQ(PixelAt(bitmap, 2, 1), kBlack);
+}
+
+TEST(BmpHostile, SizesBeyondTheLimitAbortBeforeAllocating) {
+  struct Case {
+    std::int32_t width, height;
+    int bits;
+  };
+  for (const Case& c : {Case{65536, 1, 24}, Case{1, 65536, 8}, Case{60000, 60000, 24}, Case{-5, 5, 24},
+                        Case{5, INT32_MIN, 24}, Case{0, 5, 1}, Case{5, 0, 4}, Case{65535, 65535, 32}}) {
+    BmpSpec spec;
+    spec.width = c.width;
+    spec.height = c.height;
+    spec.bits = c.bits;
+    spec.pixels = {1, 2, 3, 4};
+    TBitmap bitmap;
+    MakeMarker(bitmap);
+    TIOParams params;
+    EXPECT_TRUE(ReadBmp(BuildBmp(spec), bitmap, params)) << c.width << " x " << c.height;
+    EXPECT_TRUE(IsMarker(bitmap));
+  }
+}
+
+TEST(BmpHostile, OffsetsAndPalettesPastTheEndGiveAnUnsetImage) {
+  BmpSpec spec;
+  spec.width = 4;
+  spec.height = 3;
+  spec.bits = 8;
+  spec.palette = {kA, kB};
+  spec.pixels.assign(12, 1);
+  Bytes file = BuildBmp(spec);
+  PutLE32(file.data() + 10, 0x7FFFFFF0);
+  TBitmap bitmap;
+  TIOParams params;
+  EXPECT_FALSE(ReadBmp(file, bitmap, params));
+  EXPECT_EQ(bitmap.Width(), 4);
+  EXPECT_EQ(PixelsOtherThan(bitmap, kBlack), 0);
+
+  // Four billion colours claimed: the palette takes what the file holds, and no more.
+  file = BuildBmp(spec);
+  PutLE32(file.data() + 46, 0xFFFFFFFF);
+  EXPECT_FALSE(ReadBmp(file, bitmap, params));
+  EXPECT_LE(params.ColorMapCount, 2);
+  EXPECT_EQ(PixelAt(bitmap, 0, 0), kB);
+  PutLE32(file.data() + 10, 0);  // the pixels then start after the claimed palette: none left
+  EXPECT_FALSE(ReadBmp(file, bitmap, params));
+  EXPECT_LE(params.ColorMapCount, 5);
+  EXPECT_EQ(PixelsOtherThan(bitmap, kBlack), 0);
+
+  // A header that claims to be four gigabytes long is cut short by the end of the file.
+  file = BuildBmp(spec);
+  PutLE32(file.data() + 14, 0xFFFFFFF0);
+  EXPECT_TRUE(ReadBmp(file, bitmap, params));
+
+  // An index beyond the palette reads as black.
+  spec.pixels.assign(12, 200);
+  EXPECT_FALSE(ReadBmp(BuildBmp(spec), bitmap, params));
+  EXPECT_EQ(PixelsOtherThan(bitmap, kBlack), 0);
+}
+
+TEST(BmpHostile, RleStreamsThatRunOffTheImageStayInside) {
+  struct Case {
+    const char* what;
+    Bytes data;
+    int painted;  // pixels that end up other than black
+  };
+  const Case cases[] = {
+      {"run past the row end is clipped", {200, 5, 0, 0, 1, 6, 0, 1}, 4 + 1},
+      {"absolute run past the row end", {0, 9, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0, 2, 7}, 4 + 2},
+      {"delta above the top ends decoding", {1, 5, 0, 2, 0, 9, 1, 5}, 1},
+      {"delta right of the row ends decoding", {1, 5, 0, 2, 200, 0, 1, 5}, 1},
+      {"end of line past the last row", {1, 5, 0, 0, 0, 0, 0, 0, 0, 0, 3, 5}, 1},
+      {"absolute run longer than the data", {0, 250, 1, 2, 3}, 3},
+      {"delta cut short", {1, 5, 0, 2, 1}, 1},
+      {"odd trailing byte", {2, 5, 3}, 2},
+  };
+  for (const bool rle4 : {false, true}) {
+    for (const Case& c : cases) {
+      TBitmap bitmap;
+      TIOParams params;
+      EXPECT_FALSE(ReadBmp(RleFile(4, 3, rle4, c.data), bitmap, params)) << c.what;
+      if (!rle4) {
+        EXPECT_EQ(PixelsOtherThan(bitmap, kBlack), c.painted) << c.what;
+      }
+    }
+  }
+  // A byte count far beyond the stream costs nothing.
+  TBitmap bitmap;
+  TIOParams params;
+  EXPECT_FALSE(ReadBmp(RleFile(4, 3, false, {4, 5, 0, 1}), bitmap, params, std::int64_t{1} << 40));
+  EXPECT_EQ(PixelsOtherThan(bitmap, kBlack), 4);
+}
+
+TEST(BmpHostile, RandomDamageNeverEscapesTheBuffers) {
+  std::vector<Bytes> seeds;
+  TBitmap image;
+  Paint(image, 5, {kA, kB, kC, kC, kC, kD, kE, kE, kA, kA});
+  for (const int bits : {1, 4, 8, 24}) {
+    for (const std::uint8_t compression : {0, 1}) {
+      TIOParams params;
+      params.BitsPerSample = bits == 24 ? 8 : bits;
+      params.SamplesPerPixel = bits == 24 ? 3 : 1;
+      params.BmpCompression = compression;
+      seeds.push_back(WriteBmp(image, params));
+    }
+  }
+  std::mt19937 random(42);
+  for (int round = 0; round < 400; ++round) {
+    Bytes file = seeds[round % seeds.size()];
+    const int damage = 1 + static_cast<int>(random() % 6);
+    for (int i = 0; i < damage; ++i) file[random() % file.size()] = static_cast<std::uint8_t>(random());
+    if (random() % 4 == 0) file.resize(random() % file.size());
+    TBitmap bitmap;
+    TIOParams params;
+    ReadBmp(file, bitmap, params);
+    EXPECT_LE(bitmap.ImageBytes(), static_cast<std::size_t>(kMaxPixelBytes));
+    RunReader(file, [&](TStream& stream, const TProgressContext& progress) {
+      BmpReadStream(stream, bitmap, params, false, progress, 0);
+    });
+  }
+}
+
+// ---------------------------------------------------------------- icons and cursors
+
+struct IconImage {
+  std::uint8_t entryWidth = 0, entryHeight = 0, entryColours = 0;
+  std::uint16_t word4 = 0, word6 = 0;  // planes and bits for icons, the hot spot for cursors
+  std::int32_t headerWidth = 0, headerHeight = 0;
+  std::uint16_t headerBits = 0;
+  std::vector<TRGB> palette;
+  Bytes colourRows;
+  Bytes maskRows;
+};
+
+Bytes BuildIcon(std::uint16_t type, const std::vector<IconImage>& images) {
+  Bytes out;
+  Put16(out, 0);
+  Put16(out, type);
+  Put16(out, static_cast<unsigned>(images.size()));
+  std::uint32_t offset = static_cast<std::uint32_t>(6 + 16 * images.size());
+  std::vector<Bytes> bodies;
+  for (const IconImage& image : images) {
+    Bytes body;
+    Put32(body, 40);
+    Put32(body, static_cast<std::uint32_t>(image.headerWidth));
+    Put32(body, static_cast<std::uint32_t>(image.headerHeight));
+    Put16(body, 1);
+    Put16(body, image.headerBits);
+    body.resize(40, 0);
+    for (const TRGB& colour : image.palette) body.insert(body.end(), {colour.b, colour.g, colour.r, 0});
+    body.insert(body.end(), image.colourRows.begin(), image.colourRows.end());
+    body.insert(body.end(), image.maskRows.begin(), image.maskRows.end());
+    out.insert(out.end(), {image.entryWidth, image.entryHeight, image.entryColours, 0});
+    Put16(out, image.word4);
+    Put16(out, image.word6);
+    Put32(out, static_cast<std::uint32_t>(body.size()));
+    Put32(out, offset);
+    offset += static_cast<std::uint32_t>(body.size());
+    bodies.push_back(std::move(body));
+  }
+  for (const Bytes& body : bodies) out.insert(out.end(), body.begin(), body.end());
+  return out;
+}
+
+bool ReadIco(const Bytes& bytes, TBitmap& bitmap, TIOParams& params, bool paramsOnly = false) {
+  return RunReader(bytes, [&](TStream& stream, const TProgressContext& progress) {
+    IcoReadStream(stream, bitmap, params, progress, paramsOnly);
+  });
+}
+bool ReadCur(const Bytes& bytes, TBitmap& bitmap, TIOParams& params) {
+  return RunReader(bytes, [&](TStream& stream, const TProgressContext& progress) {
+    CurReadStream(stream, bitmap, params, progress, false);
+  });
+}
+
+// A 16 x 16 icon at 4 bits: pixel (x, y) has index x % 16, and the mask covers the left half.
+IconImage SixteenColourIcon() {
+  IconImage image;
+  image.entryWidth = 16;
+  image.entryHeight = 16;
+  image.entryColours = 16;
+  image.word4 = 1;
+  image.word6 = 4;
+  image.headerWidth = 16;
+  image.headerHeight = 32;
+  image.headerBits = 4;
+  for (int i = 0; i < 16; ++i) image.palette.push_back(Rgb(16 * i, 100, 255 - 16 * i));
+  for (int row = 0; row < 16; ++row) {
+    for (int x = 0; x < 16; x += 2) image.colourRows.push_back(static_cast<std::uint8_t>(x << 4 | (x + 1)));
+    image.maskRows.insert(image.maskRows.end(), {0xFF, 0x00, 0, 0});
+  }
+  return image;
+}
+
+TEST(IcoRead, SixteenColourIconShowsTransparentPixelsInTheBackground) {
+  const IconImage icon = SixteenColourIcon();
+  for (const TRGB background : {kWhite, Rgb(255, 0, 0)}) {
+    TBitmap bitmap;
+    TIOParams params;
+    params.IcoBackground = background;
+    ASSERT_FALSE(ReadIco(BuildIcon(1, {icon}), bitmap, params));
+    ASSERT_EQ(bitmap.Width(), 16);
+    ASSERT_EQ(bitmap.Height(), 16);
+    EXPECT_EQ(params.BitsPerSample, 4);
+    EXPECT_EQ(params.SamplesPerPixel, 1);
+    EXPECT_EQ(params.ColorMapCount, 16);
+    for (const int y : {0, 15}) {
+      for (int x = 0; x < 16; ++x) {
+        EXPECT_EQ(PixelAt(bitmap, x, y), x < 8 ? background : icon.palette[x]) << x << ", " << y;
+      }
+    }
+  }
+}
+
+TEST(IcoRead, OneBitMaskShowsTheBackgroundOrInverts) {
+  IconImage icon;
+  icon.entryWidth = 4;
+  icon.entryHeight = 1;
+  icon.word6 = 1;
+  icon.headerWidth = 4;
+  icon.headerHeight = 2;
+  icon.palette = {kBlack, kWhite};
+  icon.colourRows = {0b01010000, 0, 0, 0};  // pixels 0 1 0 1
+  icon.maskRows = {0b00110000, 0, 0, 0};    // the last two are masked
+  for (const bool white : {true, false}) {
+    TBitmap bitmap;
+    TIOParams params;
+    params.IcoBackground = white ? kWhite : Rgb(0, 0, 255);
+    ASSERT_FALSE(ReadIco(BuildIcon(1, {icon}), bitmap, params));
+    ASSERT_EQ(bitmap.PixelFormat(), pf1bit);
+    EXPECT_FALSE(BitAt(bitmap, 0, 0));
+    EXPECT_TRUE(BitAt(bitmap, 1, 0));
+    EXPECT_EQ(BitAt(bitmap, 2, 0), white);
+    EXPECT_EQ(BitAt(bitmap, 3, 0), !white);
+  }
+}
+
+TEST(IcoRead, TrueColourDepths) {
+  IconImage icon;
+  icon.entryWidth = 2;
+  icon.entryHeight = 1;
+  icon.headerWidth = 2;
+  icon.headerHeight = 2;
+  icon.maskRows = {0b01000000, 0, 0, 0};
+  icon.headerBits = 24;
+  icon.colourRows = {1, 2, 3, 4, 5, 6, 0, 0};
+  TBitmap bitmap;
+  TIOParams params;
+  ASSERT_FALSE(ReadIco(BuildIcon(1, {icon}), bitmap, params));
+  EXPECT_EQ(PixelAt(bitmap, 1, 0), Rgb(6, 5, 4));  // a 24-bit icon ignores its mask
+  EXPECT_EQ(params.BitsPerSample, 8);
+  EXPECT_EQ(params.SamplesPerPixel, 3);
+
+  icon.headerBits = 32;
+  icon.colourRows = {1, 2, 3, 255, 4, 5, 6, 0};
+  ASSERT_FALSE(ReadIco(BuildIcon(1, {icon}), bitmap, params));
+  EXPECT_EQ(PixelAt(bitmap, 0, 0), Rgb(3, 2, 1));
+  EXPECT_EQ(PixelAt(bitmap, 1, 0), params.IcoBackground);
+}
+
+TEST(IcoRead, SizeComesFromTheEntryOrTheHeader) {
+  IconImage icon = SixteenColourIcon();
+  icon.entryWidth = 0;
+  icon.entryHeight = 0;
+  TBitmap bitmap;
+  TIOParams params;
+  ASSERT_FALSE(ReadIco(BuildIcon(1, {icon}), bitmap, params));
+  EXPECT_EQ(params.Width, 16);
+  EXPECT_EQ(params.Height, 16);
+
+  icon.entryWidth = 32;  // disagrees with the header, which wins
+  icon.entryHeight = 32;
+  ASSERT_FALSE(ReadIco(BuildIcon(1, {icon}), bitmap, params, true));
+  EXPECT_EQ(params.Width, 16);
+  EXPECT_EQ(params.Height, 16);
+}
+
+TEST(IcoRead, IndexChoosesTheImageAndAMissingIndexGivesNothing) {
+  IconImage second = SixteenColourIcon();
+  second.entryWidth = 8;
+  second.headerWidth = 8;
+  second.entryHeight = 4;
+  second.headerHeight = 8;
+  const Bytes file = BuildIcon(1, {SixteenColourIcon(), second});
+  TBitmap bitmap;
+  TIOParams params;
+  params.IcoImageIndex = 1;
+  ASSERT_FALSE(ReadIco(file, bitmap, params));
+  EXPECT_EQ(bitmap.Width(), 8);
+  EXPECT_EQ(bitmap.Height(), 4);
+
+  for (const int index : {2, -1, 1000}) {
+    MakeMarker(bitmap);
+    params.IcoImageIndex = index;
+    params.Width = 77;
+    EXPECT_FALSE(ReadIco(file, bitmap, params)) << index;
+    EXPECT_TRUE(IsMarker(bitmap));
+    EXPECT_EQ(params.Width, 77);
+  }
+}
+
+TEST(IcoRead, ABitmapUnderAnIconNameIsReadAsABitmap) {
+  TBitmap image(3, 2, pf24bit);
+  FillRandom(image, 9);
+  TIOParams params;
+  const Bytes file = WriteBmp(image, params);
+  TBitmap bitmap;
+  ASSERT_FALSE(ReadIco(file, bitmap, params));
+  EXPECT_EQ(PixelBytesTopDown(bitmap), PixelBytesTopDown(image));
+  // A cursor file gets no such second chance.
+  EXPECT_FALSE(ReadCur(file, bitmap, params));
+}
+
+TEST(IcoRead, BadIconsAbort) {
+  TBitmap bitmap;
+  TIOParams params;
+  IconImage noDepth = SixteenColourIcon();
+  noDepth.word6 = 0;
+  noDepth.headerBits = 0;
+  noDepth.entryColours = 0;
+  EXPECT_TRUE(ReadIco(BuildIcon(1, {noDepth}), bitmap, params));
+
+  Bytes png = BuildIcon(1, {SixteenColourIcon()});
+  const std::uint8_t signature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+  std::copy(signature, signature + 8, png.begin() + 22);
+  EXPECT_TRUE(ReadIco(png, bitmap, params));
+
+  Bytes farAway = BuildIcon(1, {SixteenColourIcon()});
+  PutLE32(farAway.data() + 18, 0x70000000);
+  EXPECT_TRUE(ReadIco(farAway, bitmap, params));
+
+  const Bytes good = BuildIcon(1, {SixteenColourIcon()});
+  EXPECT_TRUE(ReadIco(Bytes(good.begin(), good.begin() + 4), bitmap, params));
+  EXPECT_TRUE(ReadIco(Bytes(good.begin(), good.begin() + 12), bitmap, params));
+  // Colour rows cut short: what is there is shown, without an error.
+  EXPECT_FALSE(ReadIco(Bytes(good.begin(), good.begin() + 22 + 40 + 64 + 20), bitmap, params));
+  EXPECT_EQ(PixelAt(bitmap, 15, 15), SixteenColourIcon().palette[15]);
+
+  IconImage huge = SixteenColourIcon();
+  huge.entryWidth = 0;
+  huge.entryHeight = 0;
+  huge.headerWidth = 1 << 20;
+  huge.headerHeight = 1 << 20;
+  MakeMarker(bitmap);
+  EXPECT_TRUE(ReadIco(BuildIcon(1, {huge}), bitmap, params));
+  EXPECT_TRUE(IsMarker(bitmap));
+}
+
+TEST(CurRead, HotSpotBackgroundAndDepthFromTheHeader) {
+  IconImage cursor = SixteenColourIcon();
+  cursor.word4 = 5;  // hot spot x
+  cursor.word6 = 7;  // hot spot y: not a depth
+  cursor.entryHeight = 0;
+  TBitmap bitmap;
+  TIOParams params;
+  params.CurBackground = Rgb(1, 2, 3);
+  params.IcoBackground = kWhite;
+  ASSERT_FALSE(ReadCur(BuildIcon(2, {cursor}), bitmap, params));
+  EXPECT_EQ(params.CurHotSpotX, 5);
+  EXPECT_EQ(params.CurHotSpotY, 7);
+  EXPECT_EQ(params.BitsPerSample, 4);
+  EXPECT_EQ(params.SamplesPerPixel, 1);
+  EXPECT_EQ(bitmap.Height(), 16);
+  EXPECT_EQ(PixelAt(bitmap, 0, 3), Rgb(1, 2, 3));
+  EXPECT_EQ(PixelAt(bitmap, 9, 3), cursor.palette[9]);
+
+  cursor.headerBits = 0;
+  cursor.entryColours = 0;
+  EXPECT_TRUE(ReadCur(BuildIcon(2, {cursor}), bitmap, params));
+}
+
+TEST(IconDirectory, ContentTestChecksEveryEntryAndKeepsThePosition) {
+  const Bytes icon = BuildIcon(1, {SixteenColourIcon(), SixteenColourIcon()});
+  auto test = [](Bytes bytes, std::uint16_t type) {
+    Bytes prefixed{0xEE, 0xEE, 0xEE};
+    prefixed.insert(prefixed.end(), bytes.begin(), bytes.end());
+    TMemoryStream stream{prefixed};
+    stream.Seek(3);
+    const bool result = IsIconDirectory(stream, type);
+    EXPECT_EQ(stream.Position(), 3);
+    return result;
+  };
+  EXPECT_TRUE(test(icon, 1));
+  EXPECT_FALSE(test(icon, 2));
+  EXPECT_TRUE(test(BuildIcon(2, {SixteenColourIcon()}), 2));
+  Bytes bad = icon;
+  bad[22 + 3] = 1;  // the second entry's reserved byte
+  EXPECT_FALSE(test(bad, 1));
+  bad = icon;
+  PutLE32(bad.data() + 6 + 8, 0);  // size 0
+  EXPECT_FALSE(test(bad, 1));
+  bad = icon;
+  PutLE32(bad.data() + 22 + 12, 30);  // offset inside the directory
+  EXPECT_FALSE(test(bad, 1));
+  bad = icon;
+  PutLE16(bad.data() + 4, 0);
+  EXPECT_FALSE(test(bad, 1));
+  bad = icon;
+  PutLE16(bad.data() + 4, 500);  // more entries than the file holds
+  EXPECT_FALSE(test(bad, 1));
+  EXPECT_FALSE(test(Bytes(icon.begin(), icon.begin() + 22), 1));
+}
+
+}  // namespace
