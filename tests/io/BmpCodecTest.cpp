@@ -55,7 +55,7 @@ std::uint16_t Get16(const Bytes& bytes, std::size_t at) {
 }
 
 // What a hand-made BMP file holds; the builder computes the sizes and the pixel-data offset.
-struct BmpSpec {
+struct BmpLayout {
   std::uint32_t headerSize = 40;
   std::int32_t width = 1;
   std::int32_t height = 1;
@@ -68,38 +68,38 @@ struct BmpSpec {
   Bytes pixels;
 };
 
-Bytes BuildBmp(const BmpSpec& spec) {
+Bytes BuildBmp(const BmpLayout& layout) {
   Bytes out{'B', 'M'};
   Put32(out, 0);
   Put32(out, 0);
   Put32(out, 0);
-  if (spec.headerSize == 12) {
+  if (layout.headerSize == 12) {
     Put32(out, 12);
-    Put16(out, static_cast<unsigned>(spec.width));
-    Put16(out, static_cast<unsigned>(spec.height));
+    Put16(out, static_cast<unsigned>(layout.width));
+    Put16(out, static_cast<unsigned>(layout.height));
     Put16(out, 1);
-    Put16(out, static_cast<unsigned>(spec.bits));
+    Put16(out, static_cast<unsigned>(layout.bits));
   } else {
     const std::size_t headerStart = out.size();
-    Put32(out, spec.headerSize);
-    Put32(out, static_cast<std::uint32_t>(spec.width));
-    Put32(out, static_cast<std::uint32_t>(spec.height));
+    Put32(out, layout.headerSize);
+    Put32(out, static_cast<std::uint32_t>(layout.width));
+    Put32(out, static_cast<std::uint32_t>(layout.height));
     Put16(out, 1);
-    Put16(out, static_cast<unsigned>(spec.bits));
-    Put32(out, spec.compression);
-    Put32(out, static_cast<std::uint32_t>(spec.pixels.size()));
-    Put32(out, static_cast<std::uint32_t>(spec.ppmX));
-    Put32(out, static_cast<std::uint32_t>(spec.ppmY));
-    Put32(out, spec.coloursUsed);
+    Put16(out, static_cast<unsigned>(layout.bits));
+    Put32(out, layout.compression);
+    Put32(out, static_cast<std::uint32_t>(layout.pixels.size()));
+    Put32(out, static_cast<std::uint32_t>(layout.ppmX));
+    Put32(out, static_cast<std::uint32_t>(layout.ppmY));
+    Put32(out, layout.coloursUsed);
     Put32(out, 0);
-    out.resize(headerStart + spec.headerSize, 0);
+    out.resize(headerStart + layout.headerSize, 0);
   }
-  for (const TRGB& colour : spec.palette) {
+  for (const TRGB& colour : layout.palette) {
     out.insert(out.end(), {colour.b, colour.g, colour.r});
-    if (spec.headerSize != 12) out.push_back(0);
+    if (layout.headerSize != 12) out.push_back(0);
   }
   const std::size_t offset = out.size();
-  out.insert(out.end(), spec.pixels.begin(), spec.pixels.end());
+  out.insert(out.end(), layout.pixels.begin(), layout.pixels.end());
   PutLE32(out.data() + 2, static_cast<std::uint32_t>(out.size()));
   PutLE32(out.data() + 10, static_cast<std::uint32_t>(offset));
   return out;
@@ -445,16 +445,16 @@ TEST(BmpWrite, AbortingStopsAndLeavesThePlaceholderHeaders) {
 
 TEST(BmpRead, OneBitWithWhiteFirstPaletteIsInverted) {
   for (const bool whiteFirst : {true, false}) {
-    BmpSpec spec;
-    spec.width = 10;
-    spec.height = 2;
-    spec.bits = 1;
-    spec.palette = whiteFirst ? std::vector<TRGB>{kWhite, kBlack} : std::vector<TRGB>{kBlack, kWhite};
-    spec.pixels = {0b10110000, 0b01111111, 0xFF, 0xFF,   // bottom row; padding bits set in the file
+    BmpLayout layout;
+    layout.width = 10;
+    layout.height = 2;
+    layout.bits = 1;
+    layout.palette = whiteFirst ? std::vector<TRGB>{kWhite, kBlack} : std::vector<TRGB>{kBlack, kWhite};
+    layout.pixels = {0b10110000, 0b01111111, 0xFF, 0xFF,   // bottom row; padding bits set in the file
                    0b00000001, 0b10000000, 0xFF, 0xFF};  // top row
     TBitmap bitmap;
     TIOParams params;
-    ASSERT_FALSE(ReadBmp(BuildBmp(spec), bitmap, params));
+    ASSERT_FALSE(ReadBmp(BuildBmp(layout), bitmap, params));
     ASSERT_EQ(bitmap.PixelFormat(), pf1bit);
     EXPECT_EQ(params.BitsPerSample, 1);
     EXPECT_EQ(params.SamplesPerPixel, 1);
@@ -467,13 +467,13 @@ TEST(BmpRead, OneBitWithWhiteFirstPaletteIsInverted) {
 }
 
 TEST(BmpRead, SixteenBitPixelsAreFiveFiveFive) {
-  BmpSpec spec;
-  spec.width = 4;
-  spec.bits = 16;
-  for (const unsigned v : {0x7C00u, 0x03E0u, 0x001Fu, 0xC210u}) Put16(spec.pixels, v);
+  BmpLayout layout;
+  layout.width = 4;
+  layout.bits = 16;
+  for (const unsigned v : {0x7C00u, 0x03E0u, 0x001Fu, 0xC210u}) Put16(layout.pixels, v);
   TBitmap bitmap;
   TIOParams params;
-  ASSERT_FALSE(ReadBmp(BuildBmp(spec), bitmap, params));
+  ASSERT_FALSE(ReadBmp(BuildBmp(layout), bitmap, params));
   EXPECT_EQ(PixelAt(bitmap, 0, 0), Rgb(248, 0, 0));
   EXPECT_EQ(PixelAt(bitmap, 1, 0), Rgb(0, 248, 0));
   EXPECT_EQ(PixelAt(bitmap, 2, 0), Rgb(0, 0, 248));
@@ -483,15 +483,15 @@ TEST(BmpRead, SixteenBitPixelsAreFiveFiveFive) {
 }
 
 TEST(BmpRead, ThirtyTwoBitDropsTheFourthByteAndBitFieldMasksAreSkipped) {
-  BmpSpec spec;
-  spec.width = 2;
-  spec.bits = 32;
-  spec.compression = 3;
+  BmpLayout layout;
+  layout.width = 2;
+  layout.bits = 32;
+  layout.compression = 3;
   // The three masks follow the header; the builder's offset points past them.
-  spec.palette = {};
-  spec.pixels = {0, 0, 0xFF, 0,  0, 0xFF, 0, 0, 0, 0, 0xFF, 0,  // masks
+  layout.palette = {};
+  layout.pixels = {0, 0, 0xFF, 0,  0, 0xFF, 0, 0, 0, 0, 0xFF, 0,  // masks
                  1, 2, 3,    99, 4, 5,    6, 99};
-  Bytes file = BuildBmp(spec);
+  Bytes file = BuildBmp(layout);
   PutLE32(file.data() + 10, 54 + 12);
   TBitmap bitmap;
   TIOParams params;
@@ -508,19 +508,19 @@ TEST(BmpRead, PaletteDepthsAndHeaderVersions) {
     std::uint8_t version;
   };
   for (const Case& c : {Case{12, 8, 2}, Case{40, 4, 1}, Case{64, 8, 3}, Case{108, 4, 0}, Case{124, 8, 0}}) {
-    BmpSpec spec;
-    spec.headerSize = c.headerSize;
-    spec.width = 3;
-    spec.height = 2;
-    spec.bits = c.bits;
-    spec.palette.assign(std::size_t{1} << c.bits, kBlack);
-    spec.palette[1] = kA;
-    spec.palette[2] = kB;
-    spec.palette[5] = kC;
-    spec.pixels = c.bits == 8 ? Bytes{5, 1, 2, 0, 2, 2, 1, 0} : Bytes{0x51, 0x2F, 0, 0, 0x22, 0x1F, 0, 0};
+    BmpLayout layout;
+    layout.headerSize = c.headerSize;
+    layout.width = 3;
+    layout.height = 2;
+    layout.bits = c.bits;
+    layout.palette.assign(std::size_t{1} << c.bits, kBlack);
+    layout.palette[1] = kA;
+    layout.palette[2] = kB;
+    layout.palette[5] = kC;
+    layout.pixels = c.bits == 8 ? Bytes{5, 1, 2, 0, 2, 2, 1, 0} : Bytes{0x51, 0x2F, 0, 0, 0x22, 0x1F, 0, 0};
     TBitmap bitmap;
     TIOParams params;
-    ASSERT_FALSE(ReadBmp(BuildBmp(spec), bitmap, params)) << c.headerSize;
+    ASSERT_FALSE(ReadBmp(BuildBmp(layout), bitmap, params)) << c.headerSize;
     EXPECT_EQ(params.BmpVersion, c.version);
     EXPECT_EQ(params.ColorMapCount, 1 << c.bits);
     EXPECT_EQ(params.BitsPerSample, c.bits);
@@ -535,41 +535,41 @@ TEST(BmpRead, PaletteDepthsAndHeaderVersions) {
 }
 
 TEST(BmpRead, NegativeHeightMeansRowsFromTheTop) {
-  BmpSpec spec;
-  spec.width = 1;
-  spec.height = -2;
-  spec.pixels = {1, 2, 3, 0, 4, 5, 6, 0};
+  BmpLayout layout;
+  layout.width = 1;
+  layout.height = -2;
+  layout.pixels = {1, 2, 3, 0, 4, 5, 6, 0};
   TBitmap bitmap;
   TIOParams params;
-  ASSERT_FALSE(ReadBmp(BuildBmp(spec), bitmap, params));
+  ASSERT_FALSE(ReadBmp(BuildBmp(layout), bitmap, params));
   EXPECT_EQ(params.Height, 2);
   EXPECT_EQ(PixelAt(bitmap, 0, 0), Rgb(3, 2, 1));
   EXPECT_EQ(PixelAt(bitmap, 0, 1), Rgb(6, 5, 4));
 }
 
 TEST(BmpRead, ResolutionComesFromPixelsPerMetreOrTheDefault) {
-  BmpSpec spec;
-  spec.pixels = {0, 0, 0, 0};
-  spec.ppmX = 2835;  // 72 dpi
-  spec.ppmY = 0;
+  BmpLayout layout;
+  layout.pixels = {0, 0, 0, 0};
+  layout.ppmX = 2835;  // 72 dpi
+  layout.ppmY = 0;
   TBitmap bitmap;
   TIOParams params;
-  ASSERT_FALSE(ReadBmp(BuildBmp(spec), bitmap, params));
+  ASSERT_FALSE(ReadBmp(BuildBmp(layout), bitmap, params));
   EXPECT_EQ(params.DpiX, 72);
   EXPECT_EQ(params.DpiY, DefaultResolution().dpiY);
 }
 
 TEST(BmpRead, ParamsOnlyLeavesTheBitmapAlone) {
-  BmpSpec spec;
-  spec.width = 7;
-  spec.height = 5;
-  spec.bits = 8;
-  spec.palette.assign(256, kA);
-  spec.pixels.assign(8 * 5, 0);
+  BmpLayout layout;
+  layout.width = 7;
+  layout.height = 5;
+  layout.bits = 8;
+  layout.palette.assign(256, kA);
+  layout.pixels.assign(8 * 5, 0);
   TBitmap bitmap;
   MakeMarker(bitmap);
   TIOParams params;
-  ASSERT_FALSE(ReadBmp(BuildBmp(spec), bitmap, params, 0, true));
+  ASSERT_FALSE(ReadBmp(BuildBmp(layout), bitmap, params, 0, true));
   EXPECT_TRUE(IsMarker(bitmap));
   EXPECT_EQ(params.Width, 7);
   EXPECT_EQ(params.Height, 5);
@@ -580,14 +580,14 @@ TEST(BmpRead, ParamsOnlyLeavesTheBitmapAlone) {
 
 // An 8-bit RLE file of `width` x `height` whose palette maps index i to grey i.
 Bytes RleFile(int width, int height, bool rle4, const Bytes& data) {
-  BmpSpec spec;
-  spec.width = width;
-  spec.height = height;
-  spec.bits = rle4 ? 4 : 8;
-  spec.compression = rle4 ? 2 : 1;
-  for (int i = 0; i < (rle4 ? 16 : 256); ++i) spec.palette.push_back(Rgb(i, i, i));
-  spec.pixels = data;
-  return BuildBmp(spec);
+  BmpLayout layout;
+  layout.width = width;
+  layout.height = height;
+  layout.bits = rle4 ? 4 : 8;
+  layout.compression = rle4 ? 2 : 1;
+  for (int i = 0; i < (rle4 ? 16 : 256); ++i) layout.palette.push_back(Rgb(i, i, i));
+  layout.pixels = data;
+  return BuildBmp(layout);
 }
 TRGB Grey(int i) {
   return Rgb(i, i, i);
@@ -652,14 +652,14 @@ TEST(BmpHostile, TruncatedPixelsLeaveTheRestUnset) {
     EXPECT_LE(PixelsOtherThan(bitmap, kBlack), 8 + 2);
   }
   // Palette pixels: a short row keeps only its whole pixels.
-  BmpSpec spec;
-  spec.width = 3;
-  spec.height = 2;
-  spec.bits = 8;
-  spec.palette = {kA, kB};
-  spec.pixels = {1, 1};
+  BmpLayout layout;
+  layout.width = 3;
+  layout.height = 2;
+  layout.bits = 8;
+  layout.palette = {kA, kB};
+  layout.pixels = {1, 1};
   TBitmap bitmap;
-  EXPECT_FALSE(ReadBmp(BuildBmp(spec), bitmap, params));
+  EXPECT_FALSE(ReadBmp(BuildBmp(layout), bitmap, params));
   EXPECT_EQ(PixelAt(bitmap, 1, 1), kB);
   EXPECT_EQ(PixelAt(bitmap, 2, 1), kBlack);
 }
@@ -671,27 +671,27 @@ TEST(BmpHostile, SizesBeyondTheLimitAbortBeforeAllocating) {
   };
   for (const Case& c : {Case{65536, 1, 24}, Case{1, 65536, 8}, Case{60000, 60000, 24}, Case{-5, 5, 24},
                         Case{5, INT32_MIN, 24}, Case{0, 5, 1}, Case{5, 0, 4}, Case{65535, 65535, 32}}) {
-    BmpSpec spec;
-    spec.width = c.width;
-    spec.height = c.height;
-    spec.bits = c.bits;
-    spec.pixels = {1, 2, 3, 4};
+    BmpLayout layout;
+    layout.width = c.width;
+    layout.height = c.height;
+    layout.bits = c.bits;
+    layout.pixels = {1, 2, 3, 4};
     TBitmap bitmap;
     MakeMarker(bitmap);
     TIOParams params;
-    EXPECT_TRUE(ReadBmp(BuildBmp(spec), bitmap, params)) << c.width << " x " << c.height;
+    EXPECT_TRUE(ReadBmp(BuildBmp(layout), bitmap, params)) << c.width << " x " << c.height;
     EXPECT_TRUE(IsMarker(bitmap));
   }
 }
 
 TEST(BmpHostile, OffsetsAndPalettesPastTheEndGiveAnUnsetImage) {
-  BmpSpec spec;
-  spec.width = 4;
-  spec.height = 3;
-  spec.bits = 8;
-  spec.palette = {kA, kB};
-  spec.pixels.assign(12, 1);
-  Bytes file = BuildBmp(spec);
+  BmpLayout layout;
+  layout.width = 4;
+  layout.height = 3;
+  layout.bits = 8;
+  layout.palette = {kA, kB};
+  layout.pixels.assign(12, 1);
+  Bytes file = BuildBmp(layout);
   PutLE32(file.data() + 10, 0x7FFFFFF0);
   TBitmap bitmap;
   TIOParams params;
@@ -700,7 +700,7 @@ TEST(BmpHostile, OffsetsAndPalettesPastTheEndGiveAnUnsetImage) {
   EXPECT_EQ(PixelsOtherThan(bitmap, kBlack), 0);
 
   // Four billion colours claimed: the palette takes what the file holds, and no more.
-  file = BuildBmp(spec);
+  file = BuildBmp(layout);
   PutLE32(file.data() + 46, 0xFFFFFFFF);
   EXPECT_FALSE(ReadBmp(file, bitmap, params));
   EXPECT_LE(params.ColorMapCount, 2);
@@ -711,13 +711,13 @@ TEST(BmpHostile, OffsetsAndPalettesPastTheEndGiveAnUnsetImage) {
   EXPECT_EQ(PixelsOtherThan(bitmap, kBlack), 0);
 
   // A header that claims to be four gigabytes long is cut short by the end of the file.
-  file = BuildBmp(spec);
+  file = BuildBmp(layout);
   PutLE32(file.data() + 14, 0xFFFFFFF0);
   EXPECT_TRUE(ReadBmp(file, bitmap, params));
 
   // An index beyond the palette reads as black.
-  spec.pixels.assign(12, 200);
-  EXPECT_FALSE(ReadBmp(BuildBmp(spec), bitmap, params));
+  layout.pixels.assign(12, 200);
+  EXPECT_FALSE(ReadBmp(BuildBmp(layout), bitmap, params));
   EXPECT_EQ(PixelsOtherThan(bitmap, kBlack), 0);
 }
 
