@@ -19,25 +19,8 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr TRGB Rgb(int r, int g, int b) {
-  return TRGB{static_cast<std::uint8_t>(b), static_cast<std::uint8_t>(g), static_cast<std::uint8_t>(r)};
-}
 constexpr TRGB kWhite = Rgb(255, 255, 255);
 constexpr TRGB kBlack = Rgb(0, 0, 0);
-
-void SetPixel(TBitmap& image, int x, int y, TRGB colour) {
-  std::uint8_t* pixel = image.ScanLine(y) + 3 * static_cast<std::size_t>(x);
-  pixel[0] = colour.b;
-  pixel[1] = colour.g;
-  pixel[2] = colour.r;
-}
-
-// A 24-bit image `width` pixels wide holding `pixels` row by row from the top.
-void Paint(TBitmap& image, int width, const std::vector<TRGB>& pixels) {
-  image.Allocate(width, static_cast<int>(pixels.size()) / width, pf24bit);
-  for (std::size_t i = 0; i < pixels.size(); ++i)
-    SetPixel(image, static_cast<int>(i) % width, static_cast<int>(i) / width, pixels[i]);
-}
 
 void Put16(Bytes& out, unsigned v) {
   out.push_back(static_cast<std::uint8_t>(v));
@@ -451,7 +434,7 @@ TEST(BmpRead, OneBitWithWhiteFirstPaletteIsInverted) {
     layout.bits = 1;
     layout.palette = whiteFirst ? std::vector<TRGB>{kWhite, kBlack} : std::vector<TRGB>{kBlack, kWhite};
     layout.pixels = {0b10110000, 0b01111111, 0xFF, 0xFF,   // bottom row; padding bits set in the file
-                   0b00000001, 0b10000000, 0xFF, 0xFF};  // top row
+                     0b00000001, 0b10000000, 0xFF, 0xFF};  // top row
     TBitmap bitmap;
     TIOParams params;
     ASSERT_FALSE(ReadBmp(BuildBmp(layout), bitmap, params));
@@ -490,7 +473,7 @@ TEST(BmpRead, ThirtyTwoBitDropsTheFourthByteAndBitFieldMasksAreSkipped) {
   // The three masks follow the header; the builder's offset points past them.
   layout.palette = {};
   layout.pixels = {0, 0, 0xFF, 0,  0, 0xFF, 0, 0, 0, 0, 0xFF, 0,  // masks
-                 1, 2, 3,    99, 4, 5,    6, 99};
+                   1, 2, 3,    99, 4, 5,    6, 99};
   Bytes file = BuildBmp(layout);
   PutLE32(file.data() + 10, 54 + 12);
   TBitmap bitmap;

@@ -13,25 +13,7 @@ using namespace veilora::test;
 
 namespace {
 
-constexpr TRGB Rgb(int r, int g, int b) {
-  return TRGB{static_cast<std::uint8_t>(b), static_cast<std::uint8_t>(g), static_cast<std::uint8_t>(r)};
-}
-
 constexpr TRGB kUnused = Rgb(1, 2, 3);  // never a table colour, which are multiples of 8
-
-void SetPixel(TBitmap& image, int x, int y, TRGB colour) {
-  std::uint8_t* pixel = image.ScanLine(y) + 3 * static_cast<std::size_t>(x);
-  pixel[0] = colour.b;
-  pixel[1] = colour.g;
-  pixel[2] = colour.r;
-}
-
-// A 24-bit image `width` pixels wide holding `pixels` row by row from the top.
-void Paint(TBitmap& image, int width, const std::vector<TRGB>& pixels) {
-  image.Allocate(width, static_cast<int>(pixels.size()) / width, pf24bit);
-  for (std::size_t i = 0; i < pixels.size(); ++i)
-    SetPixel(image, static_cast<int>(i) % width, static_cast<int>(i) / width, pixels[i]);
-}
 
 struct Quantized {
   std::array<TRGB, 256> table;

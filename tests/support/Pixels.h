@@ -43,6 +43,26 @@ inline bool BitAt(const TBitmap& bitmap, int x, int y) {
   return (bitmap.ScanLine(y)[x / 8] >> (7 - x % 8)) & 1;
 }
 
+// A colour triple from red, green and blue, in the order people write them.
+constexpr TRGB Rgb(int r, int g, int b) {
+  return TRGB{static_cast<std::uint8_t>(b), static_cast<std::uint8_t>(g), static_cast<std::uint8_t>(r)};
+}
+
+inline void SetPixel(TBitmap& image, int x, int y, TRGB colour) {
+  std::uint8_t* pixel = image.ScanLine(y) + 3 * static_cast<std::size_t>(x);
+  pixel[0] = colour.b;
+  pixel[1] = colour.g;
+  pixel[2] = colour.r;
+}
+
+// Makes a 24-bit image `width` pixels wide holding `pixels` row by row from the top.
+inline void Paint(TBitmap& image, int width, const std::vector<TRGB>& pixels) {
+  image.Allocate(width, static_cast<int>(pixels.size()) / width, pf24bit);
+  for (std::size_t i = 0; i < pixels.size(); ++i) {
+    SetPixel(image, static_cast<int>(i) % width, static_cast<int>(i) / width, pixels[i]);
+  }
+}
+
 // The number of pixels of a 24-bit image that differ from `colour`.
 inline int PixelsOtherThan(const TBitmap& bitmap, TRGB colour) {
   int count = 0;
