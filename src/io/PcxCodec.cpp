@@ -9,6 +9,10 @@
 
 #include "io/ColorQuantizer.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace veilora {
 
 namespace {
@@ -41,6 +45,161 @@ constexpr std::size_t kMaxRun = 63;
 constexpr std::int64_t kMaxField = 0xFFFF;
 
 using TPalette = std::array<TRGB, 256>;
+
+#if defined(__SSE2__)
+// Bits 0..15 say which of 16 bytes equal the byte after them.
+inline unsigned EqualToNext16(const std::uint8_t* p) {
+  const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(here, next)));
+}
+
+// Bits 0..15 say which of 16 bytes have both top bits set.
+inline unsigned CountBytes16(const std::uint8_t* p) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i flag = _mm_set1_epi8(static_cast<char>(kRunFlag));
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(v, flag), v)));
+}
+#endif
+
+// True-colour rows hold blue, green, red for each pixel; the file holds a line of each channel.
+// With SSE2, 16 pixels at a time: four pixels of 3 bytes are spread to 32-bit lanes (or gathered
+// from them) by 64-bit shifts, and the channels are taken out (or put in) with packs and unpacks.
+
+#if defined(__SSE2__)
+constexpr std::int64_t kFirstPixelOfTwo = 0xFFFFFF;
+constexpr std::int64_t kSecondPixelOfTwo = 0xFFFFFF00000000;
+#endif
+
+// Splits `count` pixels into the three channel lines.
+void SplitChannels(const std::uint8_t* pixels, std::size_t count, std::uint8_t* blue, std::uint8_t* green,
+                   std::uint8_t* red) {
+  std::size_t x = 0;
+#if defined(__SSE2__)
+  const __m128i first = _mm_set1_epi64x(kFirstPixelOfTwo);
+  const __m128i second = _mm_set1_epi64x(kSecondPixelOfTwo);
+  const __m128i lowByte = _mm_set1_epi32(0xFF);
+  // The last load reads 4 bytes past the 16 pixels: stay 2 pixels inside the row.
+  for (; x + 18 <= count; x += 16) {
+    __m128i lanes[4];
+    for (std::size_t q = 0; q < 4; ++q) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 3 * x + 12 * q));
+      // Bytes 0..7 and 6..13: pixels 0, 1 and 2, 3, each pair in a 64-bit half.
+      const __m128i pairs = _mm_unpacklo_epi64(v, _mm_srli_si128(v, 6));
+      lanes[q] = _mm_or_si128(_mm_and_si128(pairs, first), _mm_and_si128(_mm_slli_epi64(pairs, 8), second));
+    }
+    const auto channel = [&](int shift) {
+      __m128i c[4];
+      for (std::size_t q = 0; q < 4; ++q) c[q] = _mm_and_si128(_mm_srli_epi32(lanes[q], shift), lowByte);
+      return _mm_packus_epi16(_mm_packs_epi32(c[0], c[1]), _mm_packs_epi32(c[2], c[3]));
+    };
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(blue + x), channel(0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(green + x), channel(8));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(red + x), channel(16));
+  }
+#endif
+  for (; x < count; ++x) {
+    blue[x] = pixels[3 * x];
+    green[x] = pixels[3 * x + 1];
+    red[x] = pixels[3 * x + 2];
+  }
+}
+
+// Joins three channel lines into `count` pixels.
+void MergeChannels(const std::uint8_t* blue, const std::uint8_t* green, const std::uint8_t* red,
+                   std::size_t count, std::uint8_t* pixels) {
+  std::size_t x = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i first = _mm_set1_epi64x(kFirstPixelOfTwo);
+  const __m128i second = _mm_set1_epi64x(kSecondPixelOfTwo >> 8);
+  // Each store of 12 pixel bytes writes 4 more, which the next store or pixel overwrites: stay 2
+  // pixels inside the row.
+  for (; x + 18 <= count; x += 16) {
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(blue + x));
+    const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(green + x));
+    const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(red + x));
+    const __m128i bgLow = _mm_unpacklo_epi8(b, g);
+    const __m128i bgHigh = _mm_unpackhi_epi8(b, g);
+    const __m128i rLow = _mm_unpacklo_epi8(r, zero);
+    const __m128i rHigh = _mm_unpackhi_epi8(r, zero);
+    const __m128i lanes[4] = {_mm_unpacklo_epi16(bgLow, rLow), _mm_unpackhi_epi16(bgLow, rLow),
+                              _mm_unpacklo_epi16(bgHigh, rHigh), _mm_unpackhi_epi16(bgHigh, rHigh)};
+    for (std::size_t q = 0; q < 4; ++q) {
+      // Each 64-bit half packs its two pixels into 6 bytes; the upper half's then follow the lower.
+      const __m128i pairs =
+          _mm_or_si128(_mm_and_si128(lanes[q], first), _mm_and_si128(_mm_srli_epi64(lanes[q], 8), second));
+      const __m128i packed = _mm_or_si128(_mm_move_epi64(pairs), _mm_slli_si128(_mm_srli_si128(pairs, 8), 6));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels + 3 * x + 12 * q), packed);
+    }
+  }
+#endif
+  for (; x < count; ++x) {
+    pixels[3 * x] = blue[x];
+    pixels[3 * x + 1] = green[x];
+    pixels[3 * x + 2] = red[x];
+  }
+}
+
+// Where the runs of a line end and which bytes stand alone, one bit a byte, so that the encoder
+// takes whole stretches of lone bytes at once instead of deciding byte by byte.
+class TLineBits {
+ public:
+  // Bit j of ends: byte j ends a run of equal bytes (the next differs, or it is the line's last).
+  // Bit j of lone: byte j is below 0xC0 and differs from both neighbours, so it stands for itself.
+  // One clear word of lone follows the line.
+  void Build(const std::uint8_t* line, std::size_t count) {
+    const std::size_t words = count / 64 + 1;
+    ends_.assign(words, 0);
+    lone_.assign(words + 1, 0);
+    std::uint64_t previousEnds = std::uint64_t{1} << 63;  // the first byte starts a run
+    for (std::size_t k = 0; 64 * k < count; ++k) {
+      const std::size_t first = 64 * k;
+      std::uint64_t ends = 0;
+      std::uint64_t high = 0;
+#if defined(__SSE2__)
+      if (first + 65 <= count) {
+        const std::uint8_t* p = line + first;
+        ends = ~(std::uint64_t{EqualToNext16(p)} | std::uint64_t{EqualToNext16(p + 16)} << 16 |
+                 std::uint64_t{EqualToNext16(p + 32)} << 32 | std::uint64_t{EqualToNext16(p + 48)} << 48);
+        high = std::uint64_t{CountBytes16(p)} | std::uint64_t{CountBytes16(p + 16)} << 16 |
+               std::uint64_t{CountBytes16(p + 32)} << 32 | std::uint64_t{CountBytes16(p + 48)} << 48;
+      } else
+#endif
+      {
+        for (std::size_t j = 0; j < 64 && first + j < count; ++j) {
+          const std::size_t at = first + j;
+          if (at + 1 == count || line[at] != line[at + 1]) ends |= std::uint64_t{1} << j;
+          if (line[at] >= kRunFlag) high |= std::uint64_t{1} << j;
+        }
+      }
+      const std::uint64_t starts = ends << 1 | previousEnds >> 63;
+      ends_[k] = ends;
+      lone_[k] = starts & ends & ~high;
+      previousEnds = ends;
+    }
+  }
+
+  // The first run end at or after `from`; there is one at the line's last byte.
+  std::size_t NextEnd(std::size_t from) const {
+    return Next(ends_.data(), from, 0);
+  }
+  // The first byte at or after `from` that does not stand alone (the line's end if none).
+  std::size_t NextNotLone(std::size_t from) const {
+    return Next(lone_.data(), from, ~std::uint64_t{0});
+  }
+
+ private:
+  static std::size_t Next(const std::uint64_t* words, std::size_t from, std::uint64_t flip) {
+    std::size_t k = from / 64;
+    std::uint64_t bits = (words[k] ^ flip) & (~std::uint64_t{0} << (from % 64));
+    while (bits == 0) bits = words[++k] ^ flip;
+    return 64 * k + static_cast<std::size_t>(__builtin_ctzll(bits));
+  }
+
+  std::vector<std::uint64_t> ends_;
+  std::vector<std::uint64_t> lone_;
+};
 
 void PaletteFromRgb(const std::uint8_t* rgb, int count, TPalette& palette) {
   for (int i = 0; i < count; ++i) palette[i] = TRGB{rgb[3 * i + 2], rgb[3 * i + 1], rgb[3 * i]};
@@ -96,6 +255,31 @@ class TLineDecoder {
         std::memcpy(line + done, buffer_.data() + position_, take);
         done += take;
         position_ += take;
+        continue;
+      }
+      // Whole packets while the line has room for the longest run and the buffer holds a whole
+      // packet: no test of the stream's state for each one.
+      if (count - done > kMaxRun && end_ - position_ >= 2) {
+        const std::size_t lastOut = count - kMaxRun;
+        const std::size_t lastIn = end_ - 1;
+        const std::uint8_t* data = buffer_.data();
+        do {
+          const std::uint8_t code = data[position_];
+          const bool run = code >= kRunFlag;
+          const std::uint8_t value = data[position_ + (run ? 1 : 0)];
+          const std::size_t length = run ? code & 0x3Fu : 1u;
+          position_ += run ? 2 : 1;
+#if defined(__SSE2__)
+          // Stores of 16 bytes may write past the run; the rest of the line is written later.
+          const __m128i fill = _mm_set1_epi8(static_cast<char>(value));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(line + done), fill);
+          for (std::size_t k = 16; k < length; k += 16)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(line + done + k), fill);
+#else
+          std::memset(line + done, value, length);
+#endif
+          done += length;
+        } while (done < lastOut && position_ < lastIn);
         continue;
       }
       const std::uint8_t code = buffer_[position_++];
@@ -177,14 +361,7 @@ void DecodeRows(TLineDecoder& decoder, int bits, int planes, std::size_t bytesPe
         row[3 * x + 2] = colour.r;
       }
     } else if (bits == 8) {
-      const std::uint8_t* red = plane(0);
-      const std::uint8_t* green = plane(1);
-      const std::uint8_t* blue = plane(2);
-      for (int x = 0; x < width; ++x) {
-        row[3 * x] = blue[x];
-        row[3 * x + 1] = green[x];
-        row[3 * x + 2] = red[x];
-      }
+      MergeChannels(plane(2), plane(1), plane(0), static_cast<std::size_t>(width), row);
     } else {
       // Four planes of one bit: plane p gives bit p of the palette index.
       for (int x = 0; x < width; ++x) {
@@ -205,18 +382,50 @@ void DecodeRows(TLineDecoder& decoder, int bits, int planes, std::size_t bytesPe
   }
 }
 
+// Bytes of room the encoder needs past its line and past the longest code (two bytes a line
+// byte): lone bytes are copied 16 at a time.
+constexpr std::size_t kCopySlack = 16;
+
 // Appends the run-length code of `count` line bytes to `out` and returns the new end.
-std::uint8_t* EncodeLine(const std::uint8_t* line, std::size_t count, std::uint8_t* out) {
-  std::size_t i = 0;
-  while (i < count) {
-    const std::uint8_t value = line[i];
-    const std::size_t limit = std::min(kMaxRun, count - i);
-    std::size_t run = 1;
-    while (run < limit && line[i + run] == value) ++run;
-    // A lone byte below 0xC0 stands for itself; any other must be coded as a run.
-    if (run > 1 || value >= kRunFlag) *out++ = static_cast<std::uint8_t>(kRunFlag | run);
-    *out++ = value;
-    i += run;
+std::uint8_t* EncodeLine(const std::uint8_t* line, std::size_t count, TLineBits& bits, std::uint8_t* out) {
+  bits.Build(line, count);
+  std::size_t at = 0;
+  while (at < count) {
+    // Bytes below 0xC0 unlike their neighbours stand for themselves.
+    const std::size_t lone = std::min(bits.NextNotLone(at), count) - at;
+    std::size_t k = 0;
+    do {
+#if defined(__SSE2__)
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k),
+                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + at + k)));
+#else
+      std::memcpy(out + k, line + at + k, kCopySlack);
+#endif
+      k += kCopySlack;
+    } while (k < lone);
+    out += lone;
+    at += lone;
+    if (at == count) break;
+    // Then a run, or a byte of 0xC0 or more alone, which must be coded as a run of one. A count
+    // byte holds at most 63: longer runs are cut into pieces of 63.
+    const std::size_t end = bits.NextEnd(at) + 1;
+    const std::uint8_t value = line[at];
+    std::size_t run = end - at;
+    at = end;
+    if (run > kMaxRun) {
+      for (; run > kMaxRun; run -= kMaxRun) {
+        *out++ = static_cast<std::uint8_t>(kRunFlag | kMaxRun);
+        *out++ = value;
+      }
+      // A last piece of one byte below 0xC0 stands for itself, as the byte after it differs.
+      if (run == 1 && value < kRunFlag) {
+        *out++ = value;
+        continue;
+      }
+    }
+    out[0] = static_cast<std::uint8_t>(kRunFlag | run);
+    out[1] = value;
+    out += 2;
   }
   return out;
 }
@@ -404,8 +613,10 @@ void PcxWriteStream(TStream& stream, TBitmap& bitmap, TIOParams& params, const T
 
   // One row at a time: the plane lines (zero padding included) and their code.
   const std::size_t lineSize = static_cast<std::size_t>(bytesPerLine);
-  std::vector<std::uint8_t> lines(lineSize * static_cast<std::size_t>(planes), 0);
-  std::vector<std::uint8_t> coded(runLength ? 2 * lines.size() : 0);
+  const std::size_t rowSize = lineSize * static_cast<std::size_t>(planes);
+  std::vector<std::uint8_t> lines(rowSize + kCopySlack, 0);
+  std::vector<std::uint8_t> coded(runLength ? 2 * rowSize + kCopySlack : 0);
+  TLineBits lineBits;
   const int w = static_cast<int>(width);
   const int h = static_cast<int>(height);
   for (int y = 0; y < h; ++y) {
@@ -430,24 +641,18 @@ void PcxWriteStream(TStream& stream, TBitmap& bitmap, TIOParams& params, const T
         break;
       case TWriteMode::TrueColour: {
         std::uint8_t* red = lines.data();
-        std::uint8_t* green = red + lineSize;
-        std::uint8_t* blue = green + lineSize;
-        for (int x = 0; x < w; ++x) {
-          blue[x] = row[3 * x];
-          green[x] = row[3 * x + 1];
-          red[x] = row[3 * x + 2];
-        }
+        SplitChannels(row, static_cast<std::size_t>(w), red + 2 * lineSize, red + lineSize, red);
         break;
       }
     }
     if (!runLength) {
-      stream.Write(lines.data(), lines.size());
+      stream.Write(lines.data(), rowSize);
       continue;
     }
     std::uint8_t* out = coded.data();
     for (int p = 0; p < planes; ++p) {
       out = EncodeLine(lines.data() + lineSize * static_cast<std::size_t>(p),
-                       static_cast<std::size_t>(lineBytes), out);
+                       static_cast<std::size_t>(lineBytes), lineBits, out);
       if (lineBytes != bytesPerLine) *out++ = 0;
     }
     stream.Write(coded.data(), static_cast<std::size_t>(out - coded.data()));

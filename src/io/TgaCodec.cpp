@@ -245,8 +245,32 @@ class TByteSource {
  public:
   explicit TByteSource(TStream& stream) : stream_(stream), buffer_(kChunk) {}
 
+  // Makes at least `count` bytes (up to the buffer's size) ready at Data(), fewer only at the end
+  // of the data; returns how many are ready.
+  std::size_t Ensure(std::size_t count) { return end_ - pos_ >= count ? end_ - pos_ : Gather(count); }
+  const std::uint8_t* Data() const { return buffer_.data() + pos_; }
+  void Advance(std::size_t count) { pos_ += count; }
+
   // Copies up to `count` bytes to `target`; fewer only at the end of the data.
   std::size_t Take(std::uint8_t* target, std::size_t count) {
+    if (end_ - pos_ >= count) {
+      std::memcpy(target, buffer_.data() + pos_, count);
+      pos_ += count;
+      return count;
+    }
+    return TakeAcross(target, count);
+  }
+
+  // Puts the stream on the first byte not consumed.
+  void Release() {
+    stream_.Seek(stream_.Position() - static_cast<std::int64_t>(end_ - pos_));
+    pos_ = end_ = 0;
+  }
+
+ private:
+  static constexpr std::size_t kChunk = 64 * 1024;
+
+  std::size_t TakeAcross(std::uint8_t* target, std::size_t count) {
     std::size_t done = 0;
     while (done < count) {
       if (pos_ == end_) {
@@ -266,31 +290,65 @@ class TByteSource {
     return done;
   }
 
-  bool Byte(std::uint8_t& value) {
-    if (pos_ == end_ && !Refill()) return false;
-    value = buffer_[pos_++];
-    return true;
-  }
-
-  // Puts the stream on the first byte not consumed.
-  void Release() {
-    stream_.Seek(stream_.Position() - static_cast<std::int64_t>(end_ - pos_));
-    pos_ = end_ = 0;
-  }
-
- private:
-  static constexpr std::size_t kChunk = 64 * 1024;
-
   bool Refill() {
     pos_ = 0;
     end_ = stream_.Read(buffer_.data(), buffer_.size());
     return end_ > 0;
   }
 
+  // Moves the unread bytes to the front of the buffer and reads more after them.
+  std::size_t Gather(std::size_t count) {
+    std::memmove(buffer_.data(), buffer_.data() + pos_, end_ - pos_);
+    end_ -= pos_;
+    pos_ = 0;
+    while (end_ < count) {
+      const std::size_t got = stream_.Read(buffer_.data() + end_, buffer_.size() - end_);
+      if (got == 0) break;
+      end_ += got;
+    }
+    return end_;
+  }
+
   TStream& stream_;
   std::vector<std::uint8_t> buffer_;
   std::size_t pos_ = 0;
   std::size_t end_ = 0;
+};
+
+// Sixteen bytes of the N-byte pixel at `p` repeated, and how many of them make whole pixels.
+template <std::size_t N>
+struct TPixelPattern {
+  static constexpr std::size_t kWholeBytes = N == 3 ? 15 : 16;
+  std::uint8_t bytes[16];
+
+  explicit TPixelPattern(const std::uint8_t* p) {
+    std::uint64_t low = 0;
+    std::uint64_t high = 0;
+    if constexpr (N == 3) {
+      // Bytes 0..7 hold pixel bytes 0 1 2 0 1 2 0 1, bytes 8..15 continue with 2 0 1 2 0 1 2 0.
+      const std::uint64_t v = p[0] | std::uint64_t{p[1]} << 8 | std::uint64_t{p[2]} << 16;
+      low = v | v << 24 | v << 48;
+      high = low >> 16 | low << 32;
+    } else {
+      for (std::size_t k = 0; k < 8; ++k) low |= std::uint64_t{p[k % N]} << (8 * k);
+      high = low;
+    }
+    std::memcpy(bytes, &low, 8);
+    std::memcpy(bytes + 8, &high, 8);
+  }
+
+  // Writes `count` pixels exactly.
+  void Put(std::uint8_t* out, std::size_t count) const {
+    std::size_t size = count * N;
+    for (; size >= 16; size -= kWholeBytes, out += kWholeBytes) std::memcpy(out, bytes, 16);
+    std::memcpy(out, bytes, size);
+  }
+
+  // Writes `count` pixels and up to 16 bytes of pattern after them.
+  void PutOver(std::uint8_t* out, std::size_t count) const {
+    const std::size_t size = count * N;
+    for (std::size_t done = 0; done < size; done += kWholeBytes) std::memcpy(out + done, bytes, 16);
+  }
 };
 
 // Run-length data: a packet header byte, then one pixel repeated (run) or count pixels (raw).
@@ -300,53 +358,109 @@ class TRleDecoder {
  public:
   TRleDecoder(TByteSource& source, std::size_t pixelBytes) : source_(source), pixelBytes_(pixelBytes) {}
 
-  // Fills up to `count` pixels at `target`; fewer only when the data ends. The bytes of a pixel
-  // the data ends in the middle of are left zero.
+  // Fills up to `count` pixels at `target`; fewer only when the data ends. Pixels past the ones
+  // filled are set to zero.
   std::size_t Fill(std::uint8_t* target, std::size_t count) {
+    switch (pixelBytes_) {
+      case 1: return FillPixels<1>(target, count);
+      case 2: return FillPixels<2>(target, count);
+      case 3: return FillPixels<3>(target, count);
+      default: return FillPixels<4>(target, count);
+    }
+  }
+
+ private:
+  template <std::size_t N>
+  std::size_t FillPixels(std::uint8_t* target, std::size_t count) {
+    // The longest packet, and room for 16-byte copies after it.
+    constexpr std::size_t kFastBytes = 1 + kMaxPacket * N + 16;
     std::size_t filled = 0;
     while (filled < count) {
-      if (left_ == 0 && !NextPacket()) break;
-      const std::size_t n = std::min(left_, count - filled);
-      std::uint8_t* out = target + filled * pixelBytes_;
-      if (run_) {
-        if (pixelBytes_ == 1) {
-          std::memset(out, value_[0], n);
-        } else if (pixelBytes_ == 3) {
-          for (std::size_t i = 0; i < n; ++i, out += 3) {
-            out[0] = value_[0];
-            out[1] = value_[1];
-            out[2] = value_[2];
-          }
-        } else {
-          for (std::size_t i = 0; i < n; ++i, out += pixelBytes_) std::memcpy(out, value_, pixelBytes_);
+      if (left_ == 0) {
+        const std::size_t ready = source_.Ensure(kFastBytes);
+        if (ready >= kFastBytes) {
+          filled = FastPackets<N>(target, count, filled, ready - kFastBytes);
+          continue;
         }
+        // Near the end of the data: a header byte and, for a run, its pixel.
+        if (ready == 0) break;
+        const std::uint8_t* packet = source_.Data();
+        run_ = (packet[0] & 0x80) != 0;
+        left_ = (packet[0] & 0x7Fu) + 1u;
+        if (!run_) {
+          source_.Advance(1);
+        } else if (ready < 1 + N) {
+          source_.Advance(ready);
+          left_ = 0;
+          break;
+        } else {
+          std::memcpy(value_, packet + 1, N);
+          source_.Advance(1 + N);
+        }
+      }
+      const std::size_t n = std::min(left_, count - filled);
+      std::uint8_t* out = target + filled * N;
+      if (run_) {
+        TPixelPattern<N>(value_).Put(out, n);
       } else {
-        const std::size_t bytes = n * pixelBytes_;
+        const std::size_t bytes = n * N;
         const std::size_t got = source_.Take(out, bytes);
         if (got < bytes) {
-          const std::size_t whole = got / pixelBytes_;
-          std::memset(out + whole * pixelBytes_, 0, got - whole * pixelBytes_);
           left_ = 0;
-          return filled + whole;
+          filled += got / N;
+          break;
         }
       }
       left_ -= n;
       filled += n;
     }
+    if (filled < count) std::memset(target + filled * N, 0, (count - filled) * N);
     return filled;
   }
 
- private:
-  bool NextPacket() {
-    std::uint8_t header = 0;
-    if (!source_.Byte(header)) return false;
-    run_ = (header & 0x80) != 0;
-    left_ = (header & 0x7F) + 1u;
-    if (run_ && source_.Take(value_, pixelBytes_) < pixelBytes_) {
-      left_ = 0;
-      return false;
+  // Decodes whole packets from the buffer while it surely holds them, the first starting no more
+  // than `lastStart` bytes in, and returns the new number of pixels filled. Copies of 16 bytes may
+  // write past a packet's pixels while the row has room for them; later packets overwrite those
+  // bytes (or Fill clears them). A packet that reaches past the row is left for Fill to finish.
+  template <std::size_t N>
+  std::size_t FastPackets(std::uint8_t* target, std::size_t count, std::size_t filled,
+                          std::size_t lastStart) {
+    const std::uint8_t* const data = source_.Data();
+    std::size_t used = 0;
+    while (filled < count && used <= lastStart) {
+      const std::uint8_t* packet = data + used;
+      const std::size_t n = (packet[0] & 0x7Fu) + 1u;
+      const bool run = (packet[0] & 0x80) != 0;
+      const std::size_t take = std::min(n, count - filled);
+      const std::size_t bytes = take * N;
+      std::uint8_t* out = target + filled * N;
+      const bool room = (count - filled) * N >= bytes + 16;
+      if (run) {
+        const TPixelPattern<N> pattern(packet + 1);
+        if (room)
+          pattern.PutOver(out, take);
+        else
+          pattern.Put(out, take);
+        used += 1 + N;
+      } else {
+        if (room) {
+          for (std::size_t done = 0; done < bytes; done += 16) std::memcpy(out + done, packet + 1 + done, 16);
+        } else {
+          std::memcpy(out, packet + 1, bytes);
+        }
+        used += 1 + bytes;
+      }
+      filled += take;
+      if (take < n) {
+        // The rest of the packet belongs to the next row.
+        left_ = n - take;
+        run_ = run;
+        if (run) std::memcpy(value_, packet + 1, N);
+        break;
+      }
     }
-    return true;
+    source_.Advance(used);
+    return filled;
   }
 
   TByteSource& source_;

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -530,6 +532,138 @@ TEST(PcxRead, ReportsProgressAndStopsWhenAborted) {
   runner.Load(bytes, image, params);
   EXPECT_EQ(runner.reports, (std::vector<int>{0, 25}));
   EXPECT_EQ(image.Height(), 4);  // the rows not read stay black
+}
+
+// --- The run-length code against a plain model of it ---
+
+// The line code written the simplest way: each run of 1 to 63 equal bytes in turn; a lone byte
+// below 0xC0 stands for itself, anything else takes a count byte before the value.
+void PlainEncodeLine(const std::uint8_t* line, std::size_t count, std::vector<std::uint8_t>& out) {
+  for (std::size_t i = 0; i < count;) {
+    std::size_t run = 1;
+    while (i + run < count && run < 63 && line[i + run] == line[i]) ++run;
+    if (run > 1 || line[i] >= 0xC0) out.push_back(static_cast<std::uint8_t>(0xC0 | run));
+    out.push_back(line[i]);
+    i += run;
+  }
+}
+
+// Runs of 1 to 300 equal bytes, many of them at or above the count flag.
+std::vector<std::uint8_t> RunsOfBytes(std::size_t count, std::mt19937& random) {
+  std::vector<std::uint8_t> bytes;
+  while (bytes.size() < count) {
+    const unsigned shape = random() % 8;
+    const std::size_t run = shape < 4 ? 1 : shape < 6 ? 2 + random() % 5 : 1 + random() % 300;
+    const auto value = static_cast<std::uint8_t>(random() % 3 == 0 ? 0xC0 + random() % 64 : random());
+    bytes.insert(bytes.end(), std::min(run, count - bytes.size()), value);
+  }
+  return bytes;
+}
+
+TEST(PcxRunLengthModel, WriterMatchesThePlainCodeForEveryWidthUpTo70) {
+  std::mt19937 random(5);
+  for (int width = 1; width <= 70; ++width) {
+    const int height = 1 + width % 4;
+    // True colour: each channel runs on its own, across rows. Two colours: the packed bits.
+    TBitmap colour(width, height, pf24bit);
+    TBitmap bits(width, height, pf1bit);
+    std::vector<std::uint8_t> channels[3];
+    for (auto& c : channels) c = RunsOfBytes(static_cast<std::size_t>(width * height), random);
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        for (int c = 0; c < 3; ++c) colour.ScanLine(y)[3 * x + c] = channels[c][y * width + x];
+      }
+      const std::vector<std::uint8_t> packed = RunsOfBytes((width + 7) / 8, random);
+      std::copy(packed.begin(), packed.end(), bits.ScanLine(y));
+      if (width % 8 != 0) bits.ScanLine(y)[width / 8] &= static_cast<std::uint8_t>(0xFF00u >> (width % 8));
+    }
+    for (const bool oneBit : {false, true}) {
+      TBitmap& image = oneBit ? bits : colour;
+      TIOParams params = oneBit ? ParamsFor(1, 1, 1) : ParamsFor(8, 3, 1);
+      PcxRunner runner;
+      const std::vector<std::uint8_t> bytes = runner.Save(image, params);
+      ASSERT_FALSE(runner.aborting);
+      const std::size_t lineBytes = oneBit ? (width + 7) / 8 : width;
+      std::vector<std::uint8_t> expected;
+      std::vector<std::uint8_t> line(lineBytes);
+      for (int y = 0; y < height; ++y) {
+        for (int plane = 0; plane < (oneBit ? 1 : 3); ++plane) {
+          const std::uint8_t* row = image.ScanLine(y);
+          for (std::size_t i = 0; i < lineBytes; ++i) line[i] = oneBit ? row[i] : row[3 * i + 2 - plane];
+          PlainEncodeLine(line.data(), lineBytes, expected);
+          if (lineBytes % 2 != 0) expected.push_back(0);
+        }
+      }
+      ASSERT_EQ(std::vector<std::uint8_t>(bytes.begin() + 128, bytes.end()), expected)
+          << "width " << width << (oneBit ? ", one bit" : ", true colour");
+    }
+  }
+}
+
+TEST(PcxRunLengthModel, ReaderMatchesAPlainDecoderOnRandomCodes) {
+  std::mt19937 random(6);
+  for (int trial = 0; trial < 400; ++trial) {
+    // Mostly small pictures; a few whose code spans several of the reader's input chunks.
+    const bool large = trial % 50 == 0;
+    const int width = large ? 3000 + static_cast<int>(random() % 500) : 1 + static_cast<int>(random() % 70);
+    const int height = large ? 20 : 1 + static_cast<int>(random() % 5);
+    const bool oneBit = trial % 4 == 1;
+    const int planes = oneBit ? 1 : 3;
+    const int needed = oneBit ? (width + 7) / 8 : width;
+    // Lines as long as the width needs, or a little shorter or longer.
+    const int bytesPerLine = std::max(1, needed + static_cast<int>(random() % 5) - 2);
+    const std::size_t total = static_cast<std::size_t>(bytesPerLine) * planes * height;
+
+    // Literals and runs (of 0 to 63), until about the bytes the picture needs or a bit fewer.
+    PcxFile file(oneBit ? 1 : 8, planes, width, height, bytesPerLine, true);
+    const std::size_t target = total * (70 + random() % 50) / 100;
+    for (std::size_t decoded = 0; decoded < target;) {
+      if (random() % 3 == 0) {
+        const std::uint8_t code = 0xC0 + random() % 64;
+        file.data.push_back(code);
+        file.data.push_back(static_cast<std::uint8_t>(random()));
+        decoded += code & 0x3F;
+      } else {
+        file.data.push_back(static_cast<std::uint8_t>(random() % 0xC0));
+        ++decoded;
+      }
+    }
+    if (random() % 4 == 0 && !file.data.empty()) file.data.pop_back();  // may leave a count without its value
+
+    // The plain decoder: one byte at a time; runs carry across lines, missing bytes are zero.
+    std::vector<std::uint8_t> flat;
+    for (std::size_t i = 0; i < file.data.size() && flat.size() < total;) {
+      const std::uint8_t code = file.data[i++];
+      if (code < 0xC0) {
+        flat.push_back(code);
+      } else if (i < file.data.size()) {
+        flat.insert(flat.end(), std::min<std::size_t>(code & 0x3F, total - flat.size()), file.data[i++]);
+      }
+    }
+    const bool complete = flat.size() == total;
+    flat.resize(total, 0);
+    const auto lineByte = [&](int y, int plane, int at) -> std::uint8_t {
+      return at < bytesPerLine ? flat[static_cast<std::size_t>((y * planes + plane) * bytesPerLine + at)] : 0;
+    };
+
+    PcxRunner runner;
+    TBitmap loaded;
+    TIOParams read;
+    runner.Load(file.Bytes(), loaded, read);
+    ASSERT_EQ(runner.aborting, !complete) << "trial " << trial;
+    ASSERT_EQ(loaded.Width(), width);
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        if (oneBit) {
+          ASSERT_EQ(BitAt(loaded, x, y), ((lineByte(y, 0, x / 8) >> (7 - x % 8)) & 1) != 0)
+              << "trial " << trial << " at " << x << ", " << y;
+        } else {
+          ASSERT_EQ(PixelAt(loaded, x, y), (TRGB{lineByte(y, 2, x), lineByte(y, 1, x), lineByte(y, 0, x)}))
+              << "trial " << trial << " at " << x << ", " << y;
+        }
+      }
+    }
+  }
 }
 
 // --- Hidden text through a save and a reload ---

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <random>
 #include <string>
@@ -527,6 +529,151 @@ TEST_P(TgaHiddenText, SurvivesSaveAndReloadByteForByte) {
 
 INSTANTIATE_TEST_SUITE_P(RleAndRaw, TgaHiddenText, ::testing::Values(true, false),
                          [](const auto& param) { return param.param ? "Rle" : "Raw"; });
+
+// ---------------------------------------------------------------- run-length code against a plain model
+
+// The packets of one row written the simplest way: a run packet from kMinRun equal pixels on, a
+// raw packet up to where such a run starts; no packet longer than 128 pixels.
+Bytes PlainEncodeRow(const std::uint8_t* pixels, std::size_t width, std::size_t n) {
+  const std::size_t minRun = n == 1 ? 3 : 2;
+  const auto same = [&](std::size_t a, std::size_t b) {
+    return std::memcmp(pixels + a * n, pixels + b * n, n) == 0;
+  };
+  const auto runAt = [&](std::size_t i) {
+    std::size_t run = 1;
+    while (i + run < width && run < 128 && same(i, i + run)) ++run;
+    return run;
+  };
+  Bytes out;
+  for (std::size_t i = 0; i < width;) {
+    std::size_t count = runAt(i);
+    const bool run = count >= minRun;
+    if (!run) {
+      count = 1;
+      while (i + count < width && count < 128 && runAt(i + count) < minRun) ++count;
+    }
+    out.push_back(static_cast<std::uint8_t>((run ? 0x80 : 0) | (count - 1)));
+    out.insert(out.end(), pixels + i * n, pixels + (i + (run ? 1 : count)) * n);
+    i += count;
+  }
+  return out;
+}
+
+TEST(TgaRunLengthModel, WriterMatchesThePlainCodeForEveryWidthUpTo70) {
+  std::mt19937 random(3);
+  for (std::size_t width = 1; width <= 70; ++width) {
+    const int height = 1 + static_cast<int>(width % 4);
+    // Runs of 1 to 300 pixels that cross rows, from colours that differ in one channel only.
+    TBitmap image(static_cast<int>(width), height, pf24bit);
+    const std::uint8_t base = static_cast<std::uint8_t>(random());
+    std::size_t left = 0;
+    TRGB colour{};
+    for (int y = 0; y < height; ++y) {
+      for (std::size_t x = 0; x < width; ++x, --left) {
+        if (left == 0) {
+          const unsigned shape = random() % 8;
+          left = shape < 4 ? 1 : shape < 6 ? 2 + random() % 3 : 1 + random() % 300;
+          std::uint8_t channels[3] = {base, base, base};
+          channels[random() % 3] ^= static_cast<std::uint8_t>(random() % 4);
+          colour = TRGB{channels[0], channels[1], channels[2]};
+        }
+        SetPixel(image, static_cast<int>(x), y, colour);
+      }
+    }
+    for (const bool grey : {false, true}) {
+      // Grey output is tested on a grey copy, whose level the writer keeps exactly.
+      TBitmap picture(static_cast<int>(width), height, pf24bit);
+      for (int y = 0; y < height; ++y) {
+        for (std::size_t x = 0; x < 3 * width; ++x) {
+          picture.ScanLine(y)[x] = grey ? image.ScanLine(y)[x - x % 3 + 1] : image.ScanLine(y)[x];
+        }
+      }
+      TIOParams params;
+      params.SamplesPerPixel = grey ? 1 : 3;
+      params.TgaGrayLevel = grey;
+      const Bytes file = Write(picture, params);
+      Bytes expected;
+      Bytes levels(width);
+      for (int y = height - 1; y >= 0; --y) {
+        const std::uint8_t* row = picture.ScanLine(y);
+        for (std::size_t x = 0; x < width; ++x) levels[x] = row[3 * x];
+        const Bytes packets = grey ? PlainEncodeRow(levels.data(), width, 1) : PlainEncodeRow(row, width, 3);
+        expected.insert(expected.end(), packets.begin(), packets.end());
+      }
+      ASSERT_EQ(Bytes(file.begin() + 18, file.end() - 495 - 26), expected)
+          << "width " << width << " grey " << grey;
+    }
+  }
+}
+
+TEST(TgaRunLengthModel, ReaderMatchesAPlainDecoderOnRandomPackets) {
+  std::mt19937 random(4);
+  const std::uint8_t depths[] = {8, 16, 24, 32};
+  for (int trial = 0; trial < 400; ++trial) {
+    // Mostly small pictures; a few whose packets span several of the reader's input chunks.
+    const bool large = trial % 50 == 0;
+    const std::size_t width = large ? 3000 + random() % 500 : 1 + random() % 70;
+    const std::size_t height = large ? 20 : 1 + random() % 5;
+    const std::uint8_t depth = depths[random() % 4];
+    const std::size_t n = depth / 8;
+    const std::uint8_t descriptor = std::array<std::uint8_t, 3>{0, 0x20, 0x10}[random() % 3];
+    const std::size_t total = width * height;
+
+    // Random packets for about the pixels the picture has, and sometimes fewer; the last may be cut.
+    Bytes data;
+    const std::size_t target = total * (70 + random() % 50) / 100;
+    for (std::size_t pixels = 0; pixels < target;) {
+      const std::uint8_t header = static_cast<std::uint8_t>(random());
+      const std::size_t count = (header & 0x7Fu) + 1;
+      data.push_back(header);
+      for (std::size_t i = 0; i < ((header & 0x80) ? 1 : count) * n; ++i)
+        data.push_back(static_cast<std::uint8_t>(random()));
+      pixels += count;
+    }
+    data.resize(data.size() - std::min<std::size_t>(data.size(), random() % 4));
+
+    // The plain decoder: whole pixels in file order; packets carry across rows.
+    std::vector<TRGB> decoded;
+    const auto colour = [&](std::size_t at) {
+      const std::uint8_t* p = data.data() + at;
+      if (n == 1) return TRGB{p[0], p[0], p[0]};
+      if (n >= 3) return TRGB{p[0], p[1], p[2]};
+      const unsigned v = GetLE16(p);
+      const auto expand = [](unsigned c) { return static_cast<std::uint8_t>((c << 3) | (c >> 2)); };
+      return TRGB{expand(v & 31), expand((v >> 5) & 31), expand((v >> 10) & 31)};
+    };
+    for (std::size_t i = 0; i < data.size() && decoded.size() < total;) {
+      const std::uint8_t header = data[i++];
+      const std::size_t count = std::min<std::size_t>((header & 0x7Fu) + 1, total - decoded.size());
+      if (header & 0x80) {
+        if (i + n > data.size()) break;
+        decoded.insert(decoded.end(), count, colour(i));
+        i += n;
+      } else {
+        for (std::size_t k = 0; k < count && i + n <= data.size(); ++k, i += n) decoded.push_back(colour(i));
+        if (decoded.size() < total && i + n > data.size()) break;
+      }
+    }
+    TBitmap expected(static_cast<int>(width), static_cast<int>(height), pf24bit);
+    for (std::size_t k = 0; k < decoded.size(); ++k) {
+      const std::size_t row = k / width;
+      const std::size_t column = k % width;
+      SetPixel(expected, static_cast<int>((descriptor & 0x10) ? width - 1 - column : column),
+               static_cast<int>((descriptor & 0x20) ? row : height - 1 - row), decoded[k]);
+    }
+
+    ReadResult r;
+    Read(HeaderBytes({.type = static_cast<std::uint8_t>(depth == 8 ? 11 : 10),
+                      .width = static_cast<std::uint16_t>(width),
+                      .height = static_cast<std::uint16_t>(height),
+                      .depth = depth,
+                      .descriptor = descriptor}) +
+             data,
+         r);
+    ASSERT_FALSE(r.aborted) << "trial " << trial;
+    ASSERT_EQ(PixelBytesTopDown(r.bitmap), PixelBytesTopDown(expected)) << "trial " << trial;
+  }
+}
 
 // ---------------------------------------------------------------- hostile input
 
