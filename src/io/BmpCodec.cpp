@@ -58,21 +58,6 @@ std::array<TRGB, 256> PaletteTable(const TIOParams& params) {
   return table;
 }
 
-// Zeroes the bits after the last pixel of every row. Rows read straight from a file bring the
-// file's padding along, and the bitmap keeps its padding zero.
-void ClearRowPadding(TBitmap& bitmap) {
-  const std::size_t usedBits = static_cast<std::size_t>(bitmap.Width()) * BitsPerPixel(bitmap.PixelFormat());
-  if (usedBits == bitmap.Stride() * 8) return;
-  const std::size_t fullBytes = usedBits / 8;
-  const unsigned restBits = usedBits % 8;
-  for (int y = 0; y < bitmap.Height(); ++y) {
-    std::uint8_t* row = bitmap.ScanLine(y);
-    std::size_t clearFrom = fullBytes;
-    if (restBits != 0) row[clearFrom++] &= static_cast<std::uint8_t>(0xFF << (8 - restBits));
-    std::memset(row + clearFrom, 0, bitmap.Stride() - clearFrom);
-  }
-}
-
 void PutPixel(std::uint8_t* row, std::int64_t x, TRGB colour) {
   std::uint8_t* pixel = row + 3 * x;
   pixel[0] = colour.b;
@@ -86,30 +71,53 @@ int BitmapRow(const TBitmap& bitmap, std::int64_t storedRow, bool topDown) {
   return static_cast<int>(topDown ? storedRow : bitmap.Height() - 1 - storedRow);
 }
 
+// Zeroes the bits after the last pixel of the first `rows` stored rows. Rows read straight from a
+// file bring the file's padding along, and the bitmap keeps its padding zero.
+void ClearRowPadding(TBitmap& bitmap, int rows, bool topDown) {
+  const std::size_t usedBits = static_cast<std::size_t>(bitmap.Width()) * BitsPerPixel(bitmap.PixelFormat());
+  if (usedBits == bitmap.Stride() * 8) return;
+  const std::size_t fullBytes = usedBits / 8;
+  const unsigned restBits = usedBits % 8;
+  for (int k = 0; k < rows; ++k) {
+    std::uint8_t* row = bitmap.ScanLine(BitmapRow(bitmap, k, topDown));
+    std::size_t clearFrom = fullBytes;
+    if (restBits != 0) row[clearFrom++] &= static_cast<std::uint8_t>(0xFF << (8 - restBits));
+    std::memset(row + clearFrom, 0, bitmap.Stride() - clearFrom);
+  }
+}
+
 // Rows whose stored layout is the bitmap's own (1 and 24 bits): straight into the rows. Bottom-up
-// rows without a progress handler go in one read, since the file block is the bitmap block. Every
-// byte of the block is either read or cleared, so the block need not be zero beforehand.
-void ReadRowsDirect(TStream& stream, TBitmap& bitmap, bool topDown, const TProgressContext& progress) {
+// rows without a progress handler go in one read, since the file block is the bitmap block.
+// Returns how many stored rows received data. Rows past the data are cleared only when the block
+// was reused (`zeroed` false): a fresh block is zero already, and leaving its pages untouched
+// keeps a short file that declares a huge picture from costing time or memory.
+int ReadRowsDirect(TStream& stream, TBitmap& bitmap, bool topDown, bool zeroed,
+                   const TProgressContext& progress) {
   const std::size_t stride = bitmap.Stride();
   const int height = bitmap.Height();
+  int rows = 0;
   if (!topDown && !progress.HasHandler()) {
     const std::size_t got = stream.Read(bitmap.Bits(), bitmap.ImageBytes());
-    std::memset(bitmap.Bits() + got, 0, bitmap.ImageBytes() - got);
+    if (!zeroed) std::memset(bitmap.Bits() + got, 0, bitmap.ImageBytes() - got);
+    rows = static_cast<int>((got + stride - 1) / stride);
   } else {
-    int k = 0;
     std::size_t got = 0;
-    for (; k < height; ++k) {
-      ReportRows(progress, k, height);
+    for (; rows < height; ++rows) {
+      ReportRows(progress, rows, height);
       if (progress.Aborted()) break;
-      got = stream.Read(bitmap.ScanLine(BitmapRow(bitmap, k, topDown)), stride);
+      got = stream.Read(bitmap.ScanLine(BitmapRow(bitmap, rows, topDown)), stride);
       if (got < stride) break;
     }
-    for (; k < height; ++k, got = 0) {
+    int k = rows;
+    if (k < height && got > 0) {
       std::uint8_t* row = bitmap.ScanLine(BitmapRow(bitmap, k, topDown));
       std::memset(row + got, 0, stride - got);
+      rows = ++k;
     }
+    for (; !zeroed && k < height; ++k) std::memset(bitmap.ScanLine(BitmapRow(bitmap, k, topDown)), 0, stride);
   }
-  ClearRowPadding(bitmap);
+  ClearRowPadding(bitmap, rows, topDown);
+  return rows;
 }
 
 // 4, 8, 16 and 32 bits into a 24-bit bitmap, row by row; a short read keeps the whole pixels it
@@ -430,7 +438,8 @@ void ReadIconImage(TStream& stream, TBitmap& bitmap, TIOParams& params, const TP
     const std::size_t at = storedRow * maskStride + static_cast<std::size_t>(x / 8);
     return at < mask.size() && ((mask[at] >> (7 - x % 8)) & 1) != 0;
   };
-  for (std::size_t k = 0; k < static_cast<std::size_t>(height); ++k) {
+  std::size_t k = 0;
+  for (; k < static_cast<std::size_t>(height); ++k) {
     const std::size_t rowStart = k * colourStride;
     if (rowStart >= colour.size()) break;
     const std::size_t got = std::min(colourStride, colour.size() - rowStart);
@@ -468,7 +477,7 @@ void ReadIconImage(TStream& stream, TBitmap& bitmap, TIOParams& params, const TP
       default: break;
     }
   }
-  if (format == pf1bit) ClearRowPadding(bitmap);
+  if (format == pf1bit) ClearRowPadding(bitmap, static_cast<int>(k), false);
 }
 
 }  // namespace
@@ -576,9 +585,9 @@ void BmpReadStream(TStream& stream, TBitmap& bitmap, TIOParams& params, bool par
   // Rows copied straight from the file overwrite or clear every byte, so a bitmap that already has
   // the size and format keeps its block instead of trading it for a fresh one.
   const bool direct = uncompressed && (bits == 1 || bits == 24);
-  if (!direct || bitmap.Width() != width || bitmap.Height() != height || bitmap.PixelFormat() != format) {
-    PrepareBitmap(bitmap, static_cast<int>(width), static_cast<int>(height), format);
-  }
+  const bool fresh =
+      !direct || bitmap.Width() != width || bitmap.Height() != height || bitmap.PixelFormat() != format;
+  if (fresh) PrepareBitmap(bitmap, static_cast<int>(width), static_cast<int>(height), format);
 
   const std::array<TRGB, 256> palette = PaletteTable(params);
   auto decodeRle = [&](bool rle4) {
@@ -589,14 +598,19 @@ void BmpReadStream(TStream& stream, TBitmap& bitmap, TIOParams& params, bool par
   switch (bits) {
     case 1:
       if (!uncompressed) break;
-      ReadRowsDirect(stream, bitmap, topDown, progress);
-      // The bitmap's bit 0 is black: a (white, black) palette means the bits are stored inverted.
-      if (params.ColorMap.size() == 2 && params.ColorMap[0] == kWhite && params.ColorMap[1] == kBlack) {
-        std::uint8_t* bytes = bitmap.Bits();
-        for (std::size_t i = 0; i < bitmap.ImageBytes(); ++i) bytes[i] = static_cast<std::uint8_t>(~bytes[i]);
-        ClearRowPadding(bitmap);
+      {
+        const int rows = ReadRowsDirect(stream, bitmap, topDown, fresh, progress);
+        // The bitmap's bit 0 is black: a (white, black) palette means the bits are stored inverted.
+        // Only the rows the file held are turned; the rest stay black, as for any short file.
+        if (params.ColorMap.size() == 2 && params.ColorMap[0] == kWhite && params.ColorMap[1] == kBlack) {
+          for (int k = 0; k < rows; ++k) {
+            std::uint8_t* row = bitmap.ScanLine(BitmapRow(bitmap, k, topDown));
+            for (std::size_t i = 0; i < bitmap.Stride(); ++i) row[i] = static_cast<std::uint8_t>(~row[i]);
+          }
+          ClearRowPadding(bitmap, rows, topDown);
+        }
+        break;
       }
-      break;
     case 4:
       if (uncompressed) {
         ReadRowsConverted(stream, bitmap, 4, palette, topDown, progress);
@@ -613,7 +627,7 @@ void BmpReadStream(TStream& stream, TBitmap& bitmap, TIOParams& params, bool par
       break;
     case 16:
     case 32: ReadRowsConverted(stream, bitmap, bits, palette, topDown, progress); break;
-    case 24: ReadRowsDirect(stream, bitmap, topDown, progress); break;
+    case 24: ReadRowsDirect(stream, bitmap, topDown, fresh, progress); break;
     default: break;
   }
 }

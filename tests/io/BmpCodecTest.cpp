@@ -449,6 +449,33 @@ TEST(BmpRead, OneBitWithWhiteFirstPaletteIsInverted) {
   }
 }
 
+// Rows the file does not hold stay black, also under an inverting palette: a tiny file that
+// declares a huge picture must cost work for the rows it holds, not for the rows it declares.
+TEST(BmpRead, RowsMissingFromAShortFileStayBlack) {
+  for (const bool fromAReusedBitmap : {false, true}) {
+    BmpLayout layout;
+    layout.width = 16;
+    layout.height = 3;
+    layout.bits = 1;
+    layout.palette = {kWhite, kBlack};
+    layout.pixels = {0x0F, 0xF0, 0x00, 0x00};  // the bottom row only
+    TBitmap bitmap;
+    if (fromAReusedBitmap) {
+      bitmap.Allocate(16, 3, pf1bit);
+      bitmap.Fill(clWhite);
+    }
+    TIOParams params;
+    ReadBmp(BuildBmp(layout), bitmap, params);
+    ASSERT_EQ(bitmap.Height(), 3);
+    EXPECT_EQ(bitmap.ScanLine(2)[0], 0xF0);
+    EXPECT_EQ(bitmap.ScanLine(2)[1], 0x0F);
+    for (int y = 0; y < 2; ++y) {
+      EXPECT_EQ(bitmap.ScanLine(y)[0], 0) << y;
+      EXPECT_EQ(bitmap.ScanLine(y)[1], 0) << y;
+    }
+  }
+}
+
 TEST(BmpRead, SixteenBitPixelsAreFiveFiveFive) {
   BmpLayout layout;
   layout.width = 4;
