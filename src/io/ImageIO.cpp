@@ -80,6 +80,10 @@ void WriteFileSafely(const std::string& fileName, Write write) {
     target = std::filesystem::weakly_canonical(target, error);
     if (error) target = fileName;
   }
+  // Renaming would replace a file the user may not write to; refuse as opening it would.
+  if (::access(target.c_str(), F_OK) == 0 && ::access(target.c_str(), W_OK) != 0) {
+    throw EStreamError("Cannot create file \"" + fileName + "\": " + std::strerror(errno));
+  }
   const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
   std::string temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
   const int fd = ::mkstemp(temporary.data());
