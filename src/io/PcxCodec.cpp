@@ -141,17 +141,18 @@ void MergeChannels(const std::uint8_t* blue, const std::uint8_t* green, const st
   }
 }
 
-// Where the runs of a line end and which bytes stand alone, one bit a byte, so that the encoder
-// takes whole stretches of lone bytes at once instead of deciding byte by byte.
+// Where the runs of a line start and which runs need a count byte, one bit a byte, so that the
+// encoder takes whole stretches of bytes that stand for themselves at once instead of deciding
+// byte by byte.
 class TLineBits {
  public:
-  // Bit j of ends: byte j ends a run of equal bytes (the next differs, or it is the line's last).
-  // Bit j of lone: byte j is below 0xC0 and differs from both neighbours, so it stands for itself.
-  // One clear word of lone follows the line.
+  // Bit j of starts: byte j starts a run of equal bytes (it is the first, or the byte before
+  // differs). Bit j of counted: byte j ends a run that takes a count byte; a run of one byte below
+  // 0xC0 stands for itself and takes none.
   void Build(const std::uint8_t* line, std::size_t count) {
-    const std::size_t words = count / 64 + 1;
-    ends_.assign(words, 0);
-    lone_.assign(words + 1, 0);
+    const std::size_t words = (count + 63) / 64;
+    starts_.assign(words, 0);
+    counted_.assign(words, 0);
     std::uint64_t previousEnds = std::uint64_t{1} << 63;  // the first byte starts a run
     for (std::size_t k = 0; 64 * k < count; ++k) {
       const std::size_t first = 64 * k;
@@ -174,31 +175,23 @@ class TLineBits {
         }
       }
       const std::uint64_t starts = ends << 1 | previousEnds >> 63;
-      ends_[k] = ends;
-      lone_[k] = starts & ends & ~high;
+      starts_[k] = starts;
+      counted_[k] = ends & ~(starts & ~high);
       previousEnds = ends;
     }
   }
 
-  // The first run end at or after `from`; there is one at the line's last byte.
-  std::size_t NextEnd(std::size_t from) const {
-    return Next(ends_.data(), from, 0);
+  // The bits of bytes 64 k .. 64 k + 63.
+  std::uint64_t Starts(std::size_t k) const {
+    return starts_[k];
   }
-  // The first byte at or after `from` that does not stand alone (the line's end if none).
-  std::size_t NextNotLone(std::size_t from) const {
-    return Next(lone_.data(), from, ~std::uint64_t{0});
+  std::uint64_t Counted(std::size_t k) const {
+    return counted_[k];
   }
 
  private:
-  static std::size_t Next(const std::uint64_t* words, std::size_t from, std::uint64_t flip) {
-    std::size_t k = from / 64;
-    std::uint64_t bits = (words[k] ^ flip) & (~std::uint64_t{0} << (from % 64));
-    while (bits == 0) bits = words[++k] ^ flip;
-    return 64 * k + static_cast<std::size_t>(__builtin_ctzll(bits));
-  }
-
-  std::vector<std::uint64_t> ends_;
-  std::vector<std::uint64_t> lone_;
+  std::vector<std::uint64_t> starts_;
+  std::vector<std::uint64_t> counted_;
 };
 
 void PaletteFromRgb(const std::uint8_t* rgb, int count, TPalette& palette) {
@@ -230,16 +223,27 @@ bool LayoutSupported(int bits, int planes) {
   }
 }
 
-// Hands out the image data one plane line at a time. A run may reach past the end of a line; what
-// is left of it continues the next line. Data that ends early leaves the rest of a line zero. The
-// data is read from the stream in pieces, so a long file never needs a buffer of its own size.
+// Hands out the image data as one stream of plane lines. A run may reach past the end of a line;
+// what is left of it continues the next line. Data that ends early leaves the rest zero. The data
+// is read from the stream in pieces, so a long file never needs a buffer of its own size.
 class TLineDecoder {
  public:
   TLineDecoder(TStream& stream, std::int64_t dataBytes, bool runLength)
-      : stream_(stream), unread_(dataBytes), runLength_(runLength), buffer_(kChunkBytes) {}
+      : stream_(stream), unread_(dataBytes), runLength_(runLength) {
+    // A memory stream's bytes are decoded where they are, not copied through the buffer.
+    if (auto* memory = dynamic_cast<TMemoryStream*>(&stream)) {
+      data_ = memory->Data().data() + memory->Position();
+      end_ = static_cast<std::size_t>(dataBytes);
+      unread_ = 0;
+      memory->Seek(memory->Position() + dataBytes);
+    } else {
+      buffer_.resize(kChunkBytes);
+      data_ = buffer_.data();
+    }
+  }
 
-  // Fills `count` bytes; false when the data ran out first.
-  bool Decode(std::uint8_t* line, std::size_t count) {
+  // Fills `count` bytes of `line`; returns how many came from the data (the rest are zero).
+  std::size_t Decode(std::uint8_t* line, std::size_t count) {
     std::size_t done = 0;
     while (done < count) {
       if (runLeft_ > 0) {
@@ -249,92 +253,170 @@ class TLineDecoder {
         runLeft_ -= take;
         continue;
       }
-      if (position_ == end_ && !Refill()) break;
+      if (end_ - position_ < kBlockIn && unread_ > 0) Refill();
+      if (position_ == end_) break;
       if (!runLength_) {
         const std::size_t take = std::min(count - done, end_ - position_);
-        std::memcpy(line + done, buffer_.data() + position_, take);
+        std::memcpy(line + done, data_ + position_, take);
         done += take;
         position_ += take;
         continue;
       }
-      // Whole packets while the line has room for the longest run and the buffer holds a whole
-      // packet: no test of the stream's state for each one.
-      if (count - done > kMaxRun && end_ - position_ >= 2) {
-        const std::size_t lastOut = count - kMaxRun;
-        const std::size_t lastIn = end_ - 1;
-        const std::uint8_t* data = buffer_.data();
-        do {
-          const std::uint8_t code = data[position_];
-          const bool run = code >= kRunFlag;
-          const std::uint8_t value = data[position_ + (run ? 1 : 0)];
-          const std::size_t length = run ? code & 0x3Fu : 1u;
-          position_ += run ? 2 : 1;
 #if defined(__SSE2__)
-          // Stores of 16 bytes may write past the run; the rest of the line is written later.
-          const __m128i fill = _mm_set1_epi8(static_cast<char>(value));
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(line + done), fill);
-          for (std::size_t k = 16; k < length; k += 16)
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(line + done + k), fill);
-#else
-          std::memset(line + done, value, length);
-#endif
-          done += length;
-        } while (done < lastOut && position_ < lastIn);
+      if (count - done >= kBlockOut && end_ - position_ >= kBlockIn) {
+        done = Blocks(line, count, done);
         continue;
       }
-      const std::uint8_t code = buffer_[position_++];
+#endif
+      // One packet. The line has no room for a whole block, or the data is near its end.
+      const std::uint8_t code = data_[position_++];
       if (code < kRunFlag) {
         line[done++] = code;
       } else {
-        if (position_ == end_ && !Refill()) break;
-        runValue_ = buffer_[position_++];
+        if (position_ == end_ && (unread_ <= 0 || !Refill())) break;
+        runValue_ = data_[position_++];
         runLeft_ = code & 0x3F;
       }
     }
     std::memset(line + done, 0, count - done);
-    return done == count;
+    return done;
   }
 
  private:
   static constexpr std::size_t kChunkBytes = 64 * 1024;
+  static constexpr std::size_t kBlock = 64;
+  // A block reads its 64 bytes, the value of a count in its last byte, and up to 15 bytes after a
+  // stretch of plain bytes it copies 16 at a time.
+  static constexpr std::size_t kBlockIn = kBlock + 16;
+  // A block gives at most 32 runs of 63 bytes, and its 16-byte stores reach up to 16 bytes further:
+  // with this much room left in the line, no store passes the line's end.
+  static constexpr std::size_t kBlockOut = 32 * kMaxRun + 32;
 
+  // Keeps the bytes not yet decoded and reads more after them into the buffer; false when nothing
+  // came. Only for streams read through the buffer: a memory stream leaves nothing unread.
   bool Refill() {
+    const std::size_t left = end_ - position_;
+    std::memmove(buffer_.data(), buffer_.data() + position_, left);
+    position_ = 0;
+    end_ = left;
     if (unread_ <= 0) return false;
-    const std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(unread_, kChunkBytes));
-    const std::size_t got = stream_.Read(buffer_.data(), want);
+    const std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(unread_, kChunkBytes - left));
+    const std::size_t got = stream_.Read(buffer_.data() + left, want);
     // A stream that gives nothing although it said it held more ends the data here.
     unread_ = got > 0 ? unread_ - static_cast<std::int64_t>(got) : 0;
-    position_ = 0;
-    end_ = got;
+    end_ += got;
     return got > 0;
   }
+
+#if defined(__SSE2__)
+  // Decodes whole blocks of 64 code bytes, each starting at a packet, while the line has room for
+  // any block's bytes and the buffer holds the bytes a block reads. Where the counts are follows
+  // from the bytes of 0xC0 or more alone: a stretch of them begins a packet (the byte before it is
+  // a plain byte or a value, after which a packet starts), and in it counts and values alternate.
+  // The packets are then taken one count at a time, with no test for each byte.
+  std::size_t Blocks(std::uint8_t* line, std::size_t count, std::size_t done) {
+    constexpr std::uint64_t kEven = 0x5555555555555555u;
+    const std::uint8_t* data = data_;
+    std::size_t position = position_;
+    std::uint8_t* out = line + done;
+    const std::uint8_t* const outLast = line + count - kBlockOut;
+    const std::size_t inLast = end_ - kBlockIn;
+    do {
+      const std::uint8_t* in = data + position;
+      const std::uint64_t high =
+          std::uint64_t{CountBytes16(in)} | std::uint64_t{CountBytes16(in + 16)} << 16 |
+          std::uint64_t{CountBytes16(in + 32)} << 32 | std::uint64_t{CountBytes16(in + 48)} << 48;
+      const std::uint64_t starts = high & ~(high << 1);
+      // The stretches that begin on an even byte: adding their first bits clears them.
+      const std::uint64_t fromEven = ((high + (starts & kEven)) ^ high) & high;
+      std::uint64_t counts = (fromEven & kEven) | (high & ~fromEven & ~kEven);
+      std::size_t plain = 0;  // the first byte not yet decoded
+      while (counts != 0) {
+        const std::size_t at = static_cast<std::size_t>(__builtin_ctzll(counts));
+        counts &= counts - 1;
+        out = CopyPlain(out, in + plain, at - plain);
+        const std::size_t length = in[at] & 0x3Fu;
+        const __m128i fill = _mm_set1_epi8(static_cast<char>(in[at + 1]));
+        std::size_t k = 0;
+        do {
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), fill);
+          k += 16;
+        } while (k < length);
+        out += length;
+        plain = at + 2;
+      }
+      if (plain < kBlock) {
+        out = CopyPlain(out, in + plain, kBlock - plain);
+        plain = kBlock;
+      }
+      position += plain;
+    } while (out <= outLast && position <= inLast);
+    position_ = position;
+    return static_cast<std::size_t>(out - line);
+  }
+
+  // Copies `length` plain bytes 16 at a time (at least once); returns the new end.
+  static std::uint8_t* CopyPlain(std::uint8_t* out, const std::uint8_t* in, std::size_t length) {
+    std::size_t k = 0;
+    do {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k),
+                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + k)));
+      k += 16;
+    } while (k < length);
+    return out + length;
+  }
+#endif
 
   TStream& stream_;
   std::int64_t unread_;
   bool runLength_;
   std::vector<std::uint8_t> buffer_;
+  const std::uint8_t* data_ = nullptr;  // the buffer, or the memory stream's bytes
   std::size_t position_ = 0;
   std::size_t end_ = 0;
   std::uint8_t runValue_ = 0;
   std::size_t runLeft_ = 0;
 };
 
+// Rows are decoded a group at a time into one buffer, so that the decoder's fast path covers all
+// but the end of each group.
+constexpr std::size_t kGroupBytes = 128 * 1024;
+
 void DecodeRows(TLineDecoder& decoder, int bits, int planes, std::size_t bytesPerLine,
                 const TPalette& palette, TBitmap& bitmap, const TProgressContext& progress) {
   const int width = bitmap.Width();
   const int height = bitmap.Height();
-  // Each line buffer holds a whole file line and at least the bytes the width needs; a header
+  // Each plane line holds a whole file line and at least the bytes the width needs; a header
   // whose bytes per line is too small for the width leaves the missing bytes zero.
   const std::size_t needed = (static_cast<std::size_t>(width) * static_cast<std::size_t>(bits) + 7) / 8;
   const std::size_t capacity = std::max(bytesPerLine, needed);
-  std::vector<std::uint8_t> lines(capacity * static_cast<std::size_t>(planes), 0);
-  const auto plane = [&](int p) { return lines.data() + capacity * static_cast<std::size_t>(p); };
+  const std::size_t rowBytes = bytesPerLine * static_cast<std::size_t>(planes);
+  const int groupRows =
+      static_cast<int>(std::clamp<std::size_t>(kGroupBytes / rowBytes, 1, static_cast<std::size_t>(height)));
+  std::vector<std::uint8_t> group(rowBytes * static_cast<std::size_t>(groupRows));
+  std::vector<std::uint8_t> lines(capacity > bytesPerLine ? capacity * static_cast<std::size_t>(planes) : 0,
+                                  0);
 
+  std::size_t decoded = 0;
   for (int y = 0; y < height; ++y) {
     progress.Report(static_cast<int>(static_cast<std::int64_t>(y) * 100 / height));
     if (progress.Aborted()) return;
-    bool complete = true;
-    for (int p = 0; p < planes; ++p) complete &= decoder.Decode(plane(p), bytesPerLine);
+    const std::size_t inGroup = static_cast<std::size_t>(y % groupRows);
+    if (inGroup == 0) {
+      const std::size_t rows = static_cast<std::size_t>(std::min(groupRows, height - y));
+      decoded = decoder.Decode(group.data(), rows * rowBytes);
+    }
+    const bool complete = decoded >= (inGroup + 1) * rowBytes;
+    const std::uint8_t* planeLines = group.data() + inGroup * rowBytes;
+    if (!lines.empty()) {
+      for (int p = 0; p < planes; ++p) {
+        std::memcpy(lines.data() + capacity * static_cast<std::size_t>(p),
+                    planeLines + bytesPerLine * static_cast<std::size_t>(p), bytesPerLine);
+      }
+      planeLines = lines.data();
+    }
+    const std::size_t stride = lines.empty() ? bytesPerLine : capacity;
+    const auto plane = [&](int p) { return planeLines + stride * static_cast<std::size_t>(p); };
 
     std::uint8_t* row = bitmap.ScanLine(y);
     if (planes == 1 && bits == 1) {
@@ -383,51 +465,69 @@ void DecodeRows(TLineDecoder& decoder, int bits, int planes, std::size_t bytesPe
 }
 
 // Bytes of room the encoder needs past its line and past the longest code (two bytes a line
-// byte): lone bytes are copied 16 at a time.
+// byte): bytes that stand for themselves are copied 16 at a time.
 constexpr std::size_t kCopySlack = 16;
 
-// Appends the run-length code of `count` line bytes to `out` and returns the new end.
-std::uint8_t* EncodeLine(const std::uint8_t* line, std::size_t count, TLineBits& bits, std::uint8_t* out) {
-  bits.Build(line, count);
-  std::size_t at = 0;
-  while (at < count) {
-    // Bytes below 0xC0 unlike their neighbours stand for themselves.
-    const std::size_t lone = std::min(bits.NextNotLone(at), count) - at;
-    std::size_t k = 0;
-    do {
-#if defined(__SSE2__)
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k),
-                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + at + k)));
-#else
-      std::memcpy(out + k, line + at + k, kCopySlack);
-#endif
-      k += kCopySlack;
-    } while (k < lone);
-    out += lone;
-    at += lone;
-    if (at == count) break;
-    // Then a run, or a byte of 0xC0 or more alone, which must be coded as a run of one. A count
-    // byte holds at most 63: longer runs are cut into pieces of 63.
-    const std::size_t end = bits.NextEnd(at) + 1;
-    const std::uint8_t value = line[at];
-    std::size_t run = end - at;
-    at = end;
-    if (run > kMaxRun) {
-      for (; run > kMaxRun; run -= kMaxRun) {
-        *out++ = static_cast<std::uint8_t>(kRunFlag | kMaxRun);
-        *out++ = value;
-      }
-      // A last piece of one byte below 0xC0 stands for itself, as the byte after it differs.
-      if (run == 1 && value < kRunFlag) {
-        *out++ = value;
-        continue;
-      }
-    }
-    out[0] = static_cast<std::uint8_t>(kRunFlag | run);
-    out[1] = value;
-    out += 2;
+// Copies `length` bytes 16 at a time (at least once), reading and writing up to 15 bytes more;
+// returns the new end.
+inline std::uint8_t* CopyAlone(std::uint8_t* out, const std::uint8_t* in, std::size_t length) {
+  std::size_t k = 0;
+  do {
+    std::memcpy(out + k, in + k, kCopySlack);
+    k += kCopySlack;
+  } while (k < length);
+  return out + length;
+}
+
+// Codes a run longer than a count byte holds: pieces of 63, and a last piece of one byte below
+// 0xC0 stands for itself, as the byte after it differs. Rare, and kept out of the common path.
+[[gnu::noinline]] std::uint8_t* EncodeLongRun(std::uint8_t value, std::size_t run, std::uint8_t* out) {
+  for (; run > kMaxRun; run -= kMaxRun) {
+    *out++ = static_cast<std::uint8_t>(kRunFlag | kMaxRun);
+    *out++ = value;
+  }
+  if (run == 1 && value < kRunFlag) {
+    *out++ = value;
+  } else {
+    *out++ = static_cast<std::uint8_t>(kRunFlag | run);
+    *out++ = value;
   }
   return out;
+}
+
+// Appends the run-length code of `count` line bytes to `out` and returns the new end. Runs that
+// take a count byte are found from their last bits and the starts before them; the bytes between
+// two such runs all stand for themselves and are copied as they are.
+std::uint8_t* EncodeLine(const std::uint8_t* line, std::size_t count, TLineBits& bits, std::uint8_t* out) {
+  bits.Build(line, count);
+  std::size_t copied = 0;     // the first byte not yet coded
+  std::size_t lastStart = 0;  // the last run start in the words before this one
+  for (std::size_t k = 0; 64 * k < count; ++k) {
+    const std::uint64_t starts = bits.Starts(k);
+    std::uint64_t counted = bits.Counted(k);
+    while (counted != 0) {
+      const unsigned j = static_cast<unsigned>(__builtin_ctzll(counted));
+      counted &= counted - 1;
+      // The run began at the last start at or before its end, in this word or an earlier one.
+      const std::uint64_t before = starts & (~std::uint64_t{0} >> (63 - j));
+      const std::size_t start =
+          before != 0 ? 64 * k + 63 - static_cast<std::size_t>(__builtin_clzll(before)) : lastStart;
+      const std::size_t end = 64 * k + j;
+      out = CopyAlone(out, line + copied, start - copied);
+      const std::uint8_t value = line[end];
+      const std::size_t run = end + 1 - start;
+      copied = end + 1;
+      if (run > kMaxRun) {
+        out = EncodeLongRun(value, run, out);
+        continue;
+      }
+      out[0] = static_cast<std::uint8_t>(kRunFlag | run);
+      out[1] = value;
+      out += 2;
+    }
+    if (starts != 0) lastStart = 64 * k + 63 - static_cast<std::size_t>(__builtin_clzll(starts));
+  }
+  return CopyAlone(out, line + copied, count - copied);
 }
 
 enum class TWriteMode { TwoColours, SixteenColours, Palette256, TrueColour };

@@ -677,6 +677,123 @@ std::size_t EncodeRow(const std::uint8_t* pixels, std::size_t width, std::uint8_
   return static_cast<std::size_t>(out - begin);
 }
 
+// Where the pixels of a row of 3-byte pixels equal the next one, one bit a pixel: bit i says pixel
+// i equals pixel i + 1 (never set for the row's last pixel).
+void EqualToNextPixel(const std::uint8_t* pixels, std::size_t width, std::vector<std::uint64_t>& words) {
+  words.assign(width / 64 + 1, 0);
+  const auto same = [pixels](std::size_t i) {
+    return std::memcmp(pixels + 3 * i, pixels + 3 * i + 3, 3) == 0;
+  };
+  for (std::size_t k = 0; 64 * k < width; ++k) {
+    const std::size_t first = 64 * k;
+    std::uint64_t bits = 0;
+    if (first + 64 + 4 <= width) {
+      // Two pixels a step from 8 bytes of the row and 8 bytes one pixel on; the later load ends
+      // 11 bytes after the pair's first byte, inside the row as 4 more pixels follow.
+      for (std::size_t j = 0; j < 64; j += 2) {
+        std::uint64_t here = 0;
+        std::uint64_t next = 0;
+        std::memcpy(&here, pixels + 3 * (first + j), 8);
+        std::memcpy(&next, pixels + 3 * (first + j) + 3, 8);
+        const std::uint64_t differ = here ^ next;
+        bits |= (std::uint64_t{(differ & 0xFFFFFF) == 0} | std::uint64_t{(differ & 0xFFFFFF000000) == 0} << 1)
+                << j;
+      }
+    } else {
+      for (std::size_t j = 0; j < 64 && first + j + 1 < width; ++j)
+        bits |= std::uint64_t{same(first + j)} << j;
+    }
+    words[k] = bits;
+  }
+}
+
+// Bytes of room the 3-byte row coder needs past the longest code: it copies 16 bytes at a time.
+constexpr std::size_t kPacketSlack = 16;
+
+// Appends raw packets for pixels `from` .. `to` - 1 (none when they are the same), at most 128
+// pixels to a packet. The pixels are copied 16 bytes at a time where the row holds the bytes read.
+inline std::uint8_t* RawPackets(const std::uint8_t* pixels, std::size_t rowBytes, std::size_t from,
+                                std::size_t to, std::uint8_t* out) {
+  constexpr std::size_t kLongest = kMaxPacket;
+  std::size_t raw = to - from;
+  for (; raw > kLongest; raw -= kLongest, from += kLongest) {
+    *out++ = static_cast<std::uint8_t>(kLongest - 1);
+    std::memcpy(out, pixels + 3 * from, 3 * kLongest);
+    out += 3 * kLongest;
+  }
+  // The header is written also for no pixels; the next packet then overwrites it.
+  const std::size_t bytes = 3 * raw;
+  out[0] = static_cast<std::uint8_t>(raw - 1);
+  if (3 * from + bytes + 15 < rowBytes) {
+    std::size_t k = 0;
+    do {
+      std::memcpy(out + 1 + k, pixels + 3 * from + k, 16);
+      k += 16;
+    } while (k < bytes);
+  } else {
+    std::memcpy(out + 1, pixels + 3 * from, bytes);
+  }
+  return out + (raw == 0 ? 0 : 1 + bytes);
+}
+
+// Appends run packets for `run` (more than 128) equal pixels from `start`: pieces of 128, and a
+// last piece of at least 2. Returns whether one pixel is left, which then begins raw pixels.
+[[gnu::noinline]] bool LongRun(const std::uint8_t* pixels, std::size_t start, std::size_t run,
+                               std::uint8_t*& out) {
+  constexpr std::size_t kLongest = kMaxPacket;
+  for (; run >= 2; start += std::min(run, kLongest), run -= std::min(run, kLongest)) {
+    *out++ = static_cast<std::uint8_t>(0x80 | (std::min(run, kLongest) - 1));
+    std::memcpy(out, pixels + 3 * start, 3);
+    out += 3;
+  }
+  return run == 1;
+}
+
+// The packets EncodeRow<3> makes, found from the row's equal-to-next bits. A run of equal pixels
+// starts where a bit is set after a clear one and takes its last pixel where a bit is clear after
+// a set one; the pixels between two runs go out raw. Each run and the raw pixels before it are
+// one step, with no test for each pixel and no search that waits on memory.
+std::size_t EncodeRow3(const std::uint8_t* pixels, std::size_t width, std::vector<std::uint64_t>& words,
+                       std::uint8_t* out) {
+  constexpr std::size_t kLongest = kMaxPacket;
+  EqualToNextPixel(pixels, width, words);
+  const std::size_t rowBytes = 3 * width;
+  std::uint8_t* const begin = out;
+  std::size_t coded = 0;      // the first pixel not yet in a packet
+  std::size_t lastStart = 0;  // the last run start in the words before this one
+  std::uint64_t previous = 0;
+  for (std::size_t k = 0; 64 * k < width; ++k) {
+    const std::uint64_t equal = words[k];
+    const std::uint64_t after = equal << 1 | previous >> 63;  // bit i: pixel i equals the one before
+    const std::uint64_t starts = equal & ~after;
+    std::uint64_t lasts = ~equal & after;
+    previous = equal;
+    while (lasts != 0) {
+      const unsigned j = static_cast<unsigned>(__builtin_ctzll(lasts));
+      lasts &= lasts - 1;
+      // The run began at the last start at or before its last pixel, in this word or an earlier one.
+      const std::uint64_t before = starts & (~std::uint64_t{0} >> (63 - j));
+      const std::size_t start =
+          before != 0 ? 64 * k + 63 - static_cast<std::size_t>(__builtin_clzll(before)) : lastStart;
+      const std::size_t last = 64 * k + j;
+      out = RawPackets(pixels, rowBytes, coded, start, out);
+      const std::size_t run = last + 1 - start;
+      coded = last + 1;
+      if (run > kLongest) {
+        if (LongRun(pixels, start, run, out)) coded = last;
+        continue;
+      }
+      // The 4-byte copy reads the first byte of the run's second pixel.
+      out[0] = static_cast<std::uint8_t>(0x80 | (run - 1));
+      std::memcpy(out + 1, pixels + 3 * start, 4);
+      out += 4;
+    }
+    if (starts != 0) lastStart = 64 * k + 63 - static_cast<std::size_t>(__builtin_clzll(starts));
+  }
+  out = RawPackets(pixels, rowBytes, coded, width, out);
+  return static_cast<std::size_t>(out - begin);
+}
+
 // Grey level of a colour by the ITU-R BT.601 weights; a grey colour keeps its level exactly.
 inline std::uint8_t GreyOf(std::uint8_t b, std::uint8_t g, std::uint8_t r) {
   return static_cast<std::uint8_t>((299u * r + 587u * g + 114u * b + 500u) / 1000u);
@@ -925,7 +1042,8 @@ void TgaWriteStream(TStream& stream, TBitmap& bitmap, TIOParams& params, const T
   const std::size_t pixelBytes = h.pixelBits / 8;
   const std::size_t rowBytes = w * pixelBytes;
   std::vector<std::uint8_t> row(pixelBytes == 3 ? 0 : rowBytes);
-  std::vector<std::uint8_t> packed(rle ? w * (pixelBytes + 1) : 0);
+  std::vector<std::uint8_t> packed(rle ? w * (pixelBytes + 1) + kPacketSlack : 0);
+  std::vector<std::uint64_t> equalBits;
 
   if (!rle && pixelBytes == 3 && !progress.HasHandler() && image->Stride() == rowBytes) {
     // Bottom-left origin stores rows bottom first, the order of the bitmap's own block.
@@ -950,8 +1068,8 @@ void TgaWriteStream(TStream& stream, TBitmap& bitmap, TIOParams& params, const T
         pixels = row.data();
       }
       if (rle) {
-        const std::size_t size =
-            pixelBytes == 3 ? EncodeRow<3>(pixels, w, packed.data()) : EncodeRow<1>(pixels, w, packed.data());
+        const std::size_t size = pixelBytes == 3 ? EncodeRow3(pixels, w, equalBits, packed.data())
+                                                 : EncodeRow<1>(pixels, w, packed.data());
         stream.Write(packed.data(), size);
       } else {
         stream.Write(pixels, rowBytes);

@@ -560,15 +560,29 @@ std::vector<std::uint8_t> RunsOfBytes(std::size_t count, std::mt19937& random) {
   return bytes;
 }
 
-TEST(PcxRunLengthModel, WriterMatchesThePlainCodeForEveryWidthUpTo70) {
+// Bytes that each differ from the one before and stay below 0xC0: a long stretch of bytes that
+// stand for themselves.
+std::vector<std::uint8_t> LoneBytes(std::size_t count) {
+  std::vector<std::uint8_t> bytes(count);
+  for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 % 0xC0);
+  return bytes;
+}
+
+TEST(PcxRunLengthModel, WriterMatchesThePlainCodeForEveryWidthUpTo70AndLongLines) {
   std::mt19937 random(5);
-  for (int width = 1; width <= 70; ++width) {
+  // Every width to 70, then lines that cross several 64-byte words, end on and just past them, and
+  // hold runs and stretches of lone bytes longer than a word.
+  std::vector<int> widths;
+  for (int width = 1; width <= 70; ++width) widths.push_back(width);
+  for (const int width : {127, 128, 129, 191, 192, 193, 640, 3001}) widths.push_back(width);
+  for (const int width : widths) {
     const int height = 1 + width % 4;
     // True colour: each channel runs on its own, across rows. Two colours: the packed bits.
     TBitmap colour(width, height, pf24bit);
     TBitmap bits(width, height, pf1bit);
     std::vector<std::uint8_t> channels[3];
     for (auto& c : channels) c = RunsOfBytes(static_cast<std::size_t>(width * height), random);
+    if (width > 70) channels[1] = LoneBytes(static_cast<std::size_t>(width * height));
     for (int y = 0; y < height; ++y) {
       for (int x = 0; x < width; ++x) {
         for (int c = 0; c < 3; ++c) colour.ScanLine(y)[3 * x + c] = channels[c][y * width + x];
@@ -600,13 +614,42 @@ TEST(PcxRunLengthModel, WriterMatchesThePlainCodeForEveryWidthUpTo70) {
   }
 }
 
+// Gives a file's bytes in pieces of random size, as a pipe or a slow device may: a reader must
+// not count on one read giving all it asks for. Reads of a header's size are given whole, as the
+// reader needs its header in one read.
+class TTrickleStream final : public TStream {
+ public:
+  TTrickleStream(std::vector<std::uint8_t> bytes, unsigned seed) : bytes_(std::move(bytes)), random_(seed) {}
+  std::size_t Read(void* buffer, std::size_t count) override {
+    const std::size_t piece = count <= 128 ? count : 1 + random_() % 3000;
+    const std::size_t n = std::min({count, piece, bytes_.size() - position_});
+    std::copy_n(bytes_.data() + position_, n, static_cast<std::uint8_t*>(buffer));
+    position_ += n;
+    return n;
+  }
+  void Write(const void*, std::size_t) override {}
+  std::int64_t Position() const override { return static_cast<std::int64_t>(position_); }
+  void Seek(std::int64_t position) override {
+    position_ = static_cast<std::size_t>(std::clamp<std::int64_t>(position, 0, Size()));
+  }
+  std::int64_t Size() const override { return static_cast<std::int64_t>(bytes_.size()); }
+
+ private:
+  std::vector<std::uint8_t> bytes_;
+  std::mt19937 random_;
+  std::size_t position_ = 0;
+};
+
 TEST(PcxRunLengthModel, ReaderMatchesAPlainDecoderOnRandomCodes) {
   std::mt19937 random(6);
   for (int trial = 0; trial < 400; ++trial) {
-    // Mostly small pictures; a few whose code spans several of the reader's input chunks.
-    const bool large = trial % 50 == 0;
-    const int width = large ? 3000 + static_cast<int>(random() % 500) : 1 + static_cast<int>(random() % 70);
-    const int height = large ? 20 : 1 + static_cast<int>(random() % 5);
+    // Mostly small pictures; a few whose code spans several of the reader's input chunks, wide
+    // or tall, so that many rows are decoded at once.
+    const bool large = trial % 25 == 0;
+    const bool wide = trial % 50 == 0;
+    const int width =
+        large ? (wide ? 3000 : 100) + static_cast<int>(random() % 500) : 1 + static_cast<int>(random() % 70);
+    const int height = large ? (wide ? 20 : 150) : 1 + static_cast<int>(random() % 5);
     const bool oneBit = trial % 4 == 1;
     const int planes = oneBit ? 1 : 3;
     const int needed = oneBit ? (width + 7) / 8 : width;
@@ -652,6 +695,15 @@ TEST(PcxRunLengthModel, ReaderMatchesAPlainDecoderOnRandomCodes) {
     runner.Load(file.Bytes(), loaded, read);
     ASSERT_EQ(runner.aborting, !complete) << "trial " << trial;
     ASSERT_EQ(loaded.Width(), width);
+    // A stream that is not in memory, read in pieces of any size, gives the same picture.
+    TTrickleStream trickle(file.Bytes(), static_cast<unsigned>(trial));
+    TBitmap trickled;
+    bool trickleAborting = false;
+    TProgressContext trickleContext;
+    trickleContext.aborting = &trickleAborting;
+    PcxReadStream(trickle, trickled, read, false, trickleContext, trickle.Size());
+    ASSERT_EQ(trickleAborting, !complete) << "trial " << trial;
+    ASSERT_EQ(PixelBytesTopDown(trickled), PixelBytesTopDown(loaded)) << "trial " << trial;
     for (int y = 0; y < height; ++y) {
       for (int x = 0; x < width; ++x) {
         if (oneBit) {

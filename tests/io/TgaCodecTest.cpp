@@ -606,6 +606,43 @@ TEST(TgaRunLengthModel, WriterMatchesThePlainCodeForEveryWidthUpTo70) {
   }
 }
 
+TEST(TgaRunLengthModel, WriterMatchesThePlainCodeOnLongRowsAndPacketLimits) {
+  std::mt19937 random(12);
+  // Rows that cross several 64-pixel words and end on or just past one, built from raw stretches
+  // and runs of lengths about a word and about the 128-pixel packet limit.
+  const std::size_t lengths[] = {1, 2, 3, 5, 6, 63, 64, 65, 127, 128, 129, 130, 200, 256, 257, 300};
+  for (const std::size_t width : {64u, 65u, 127u, 128u, 129u, 256u, 257u, 1000u, 3001u}) {
+    TBitmap image(static_cast<int>(width), 3, pf24bit);
+    for (int y = 0; y < 3; ++y) {
+      std::uint8_t* row = image.ScanLine(y);
+      for (std::size_t x = 0; x < width;) {
+        const std::size_t raw = std::min(lengths[random() % std::size(lengths)] - 1, width - x);
+        // Raw pixels that differ from their neighbours in one channel only.
+        for (std::size_t k = 0; k < raw; ++k, ++x) {
+          row[3 * x] = 40;
+          row[3 * x + 1] = static_cast<std::uint8_t>(x % 2);
+          row[3 * x + 2] = static_cast<std::uint8_t>(x % 251);
+        }
+        const std::size_t run = std::min(lengths[random() % std::size(lengths)], width - x);
+        const auto value = static_cast<std::uint8_t>(random());
+        for (std::size_t k = 0; k < run; ++k, ++x) {
+          row[3 * x] = value;
+          row[3 * x + 1] = value;
+          row[3 * x + 2] = 7;
+        }
+      }
+    }
+    TIOParams params;
+    const Bytes file = Write(image, params);
+    Bytes expected;
+    for (int y = 2; y >= 0; --y) {
+      const Bytes packets = PlainEncodeRow(image.ScanLine(y), width, 3);
+      expected.insert(expected.end(), packets.begin(), packets.end());
+    }
+    ASSERT_EQ(Bytes(file.begin() + 18, file.end() - 495 - 26), expected) << "width " << width;
+  }
+}
+
 TEST(TgaRunLengthModel, ReaderMatchesAPlainDecoderOnRandomPackets) {
   std::mt19937 random(4);
   const std::uint8_t depths[] = {8, 16, 24, 32};
