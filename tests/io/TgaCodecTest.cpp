@@ -18,6 +18,8 @@ using veilora::test::BitAt;
 using veilora::test::FillRandom;
 using veilora::test::PixelAt;
 using veilora::test::PixelBytesTopDown;
+using veilora::test::Rgb;
+using veilora::test::SetPixel;
 
 namespace {
 
@@ -74,17 +76,6 @@ Bytes Write(TBitmap& bitmap, TIOParams& params) {
   TgaWriteStream(stream, bitmap, params, TProgressContext{{}, nullptr, &aborted});
   EXPECT_FALSE(aborted);
   return stream.Data();
-}
-
-TRGB Rgb(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
-  return TRGB{b, g, r};
-}
-
-void SetPixel(TBitmap& bitmap, int x, int y, TRGB c) {
-  std::uint8_t* p = bitmap.ScanLine(y) + 3 * x;
-  p[0] = c.b;
-  p[1] = c.g;
-  p[2] = c.r;
 }
 
 // ---------------------------------------------------------------- writer layout
