@@ -6,6 +6,7 @@
 
 #include <random>
 
+#include "CodecBench.h"
 #include "image/Bitmap.h"
 #include "io/BmpCodec.h"
 
@@ -24,62 +25,32 @@ void PaintNoise(TBitmap& bitmap) {
   }
 }
 
+TBitmap& Noise() {
+  static TBitmap image;
+  if (image.Empty()) {
+    image.Allocate(kWidth, kHeight, pf24bit);
+    PaintNoise(image);
+  }
+  return image;
+}
+
+TIOParams defaults;
+const bench::CodecCall kWrite = [](TStream& s, TBitmap& b, const TProgressContext& p) {
+  BmpWriteStream(s, b, defaults, p);
+};
+const bench::CodecCall kRead = [](TStream& s, TBitmap& b, const TProgressContext& p) {
+  BmpReadStream(s, b, defaults, false, p, s.Size());
+};
+
 void BmpWrite24(benchmark::State& state) {
-  TBitmap image(kWidth, kHeight, pf24bit);
-  PaintNoise(image);
-  TIOParams params;
-  bool aborting = false;
-  const TProgressContext progress{{}, nullptr, &aborting};
-  TMemoryStream stream;
-  BmpWriteStream(stream, image, params, progress);  // the stream's memory is taken once, here
-  for (auto _ : state) {
-    stream.Seek(0);
-    BmpWriteStream(stream, image, params, progress);
-    benchmark::ClobberMemory();
-  }
-  if (aborting || stream.Size() != 54 + static_cast<std::int64_t>(image.ImageBytes()))
-    state.SkipWithError("the file was not written");
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * image.ImageBytes()));
+  bench::TimeEncode(state, Noise(), kWrite);
 }
-
 void BmpRead24(benchmark::State& state) {
-  TBitmap image(kWidth, kHeight, pf24bit);
-  PaintNoise(image);
-  TIOParams params;
-  bool aborting = false;
-  const TProgressContext progress{{}, nullptr, &aborting};
-  TMemoryStream stream;
-  BmpWriteStream(stream, image, params, progress);
-  TBitmap loaded;
-  for (auto _ : state) {
-    stream.Seek(0);
-    BmpReadStream(stream, loaded, params, false, progress, stream.Size());
-    benchmark::DoNotOptimize(loaded.Bits());
-    benchmark::ClobberMemory();
-  }
-  if (aborting || loaded.Width() != kWidth || loaded.ScanLine(17)[100] != image.ScanLine(17)[100])
-    state.SkipWithError("the file was not read back");
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * image.ImageBytes()));
+  bench::TimeDecode(state, Noise(), kWrite, kRead, false);
 }
-
 // The same read into a new bitmap each time: the pixel memory is taken from the system afresh.
 void BmpRead24Fresh(benchmark::State& state) {
-  TBitmap image(kWidth, kHeight, pf24bit);
-  PaintNoise(image);
-  TIOParams params;
-  bool aborting = false;
-  const TProgressContext progress{{}, nullptr, &aborting};
-  TMemoryStream stream;
-  BmpWriteStream(stream, image, params, progress);
-  for (auto _ : state) {
-    stream.Seek(0);
-    TBitmap loaded;
-    BmpReadStream(stream, loaded, params, false, progress, stream.Size());
-    benchmark::DoNotOptimize(loaded.Bits());
-    benchmark::ClobberMemory();
-  }
-  if (aborting) state.SkipWithError("the file was not read back");
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * image.ImageBytes()));
+  bench::TimeDecode(state, Noise(), kWrite, kRead, true);
 }
 
 BENCHMARK(BmpWrite24)->Name("BmpWrite/24bit")->Unit(benchmark::kMillisecond)->UseRealTime();

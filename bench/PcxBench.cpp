@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <random>
 
+#include "CodecBench.h"
 #include "image/Bitmap.h"
 #include "io/PcxCodec.h"
 
@@ -46,40 +47,19 @@ TIOParams RleTrueColour() {
   return params;
 }
 
-void PcxEncode(benchmark::State& state) {
-  TBitmap& image = PhotoLike();
-  TIOParams params = RleTrueColour();
-  bool aborting = false;
-  TProgressContext progress;
-  progress.aborting = &aborting;
-  TMemoryStream stream;
-  // One untimed write first: the stream then has its full size, and the timing is the coder's,
-  // not the growth of a fresh stream in one of a few iterations.
-  PcxWriteStream(stream, image, params, progress);
-  for (auto _ : state) {
-    stream.Seek(0);
-    PcxWriteStream(stream, image, params, progress);
-    benchmark::DoNotOptimize(stream.Data().data());
-  }
-  if (aborting) state.SkipWithError("the writer gave up");
-  state.counters["file_bytes"] = static_cast<double>(stream.Position());
-}
+TIOParams rleTrueColour = RleTrueColour();
+const bench::CodecCall kWrite = [](TStream& s, TBitmap& b, const TProgressContext& p) {
+  PcxWriteStream(s, b, rleTrueColour, p);
+};
+const bench::CodecCall kRead = [](TStream& s, TBitmap& b, const TProgressContext& p) {
+  PcxReadStream(s, b, rleTrueColour, false, p, s.Size());
+};
 
+void PcxEncode(benchmark::State& state) {
+  bench::TimeEncode(state, PhotoLike(), kWrite);
+}
 void PcxDecode(benchmark::State& state) {
-  TIOParams params = RleTrueColour();
-  bool aborting = false;
-  TProgressContext progress;
-  progress.aborting = &aborting;
-  TMemoryStream stream;
-  PcxWriteStream(stream, PhotoLike(), params, progress);
-  const std::int64_t size = stream.Size();
-  TBitmap decoded;
-  for (auto _ : state) {
-    stream.Seek(0);
-    PcxReadStream(stream, decoded, params, false, progress, size);
-    benchmark::DoNotOptimize(decoded.Bits());
-  }
-  if (aborting || decoded.Width() != kWidth) state.SkipWithError("the reader gave up");
+  bench::TimeDecode(state, PhotoLike(), kWrite, kRead);
 }
 
 BENCHMARK(PcxEncode)->Name("PcxEncode/Rle24")->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <random>
 
+#include "CodecBench.h"
 #include "image/Bitmap.h"
 #include "io/TgaCodec.h"
 
@@ -39,41 +40,25 @@ TBitmap& PhotoLike() {
   return picture;
 }
 
-void TgaEncode(benchmark::State& state) {
-  TBitmap& image = PhotoLike();
+TIOParams RleParams() {
   TIOParams params;
   params.TgaCompressed = true;
-  bool aborting = false;
-  TProgressContext progress;
-  progress.aborting = &aborting;
-  TMemoryStream stream;
-  // One untimed write first: the stream then has its full size, and the timing is the coder's,
-  // not the growth of a fresh stream in one of a few iterations.
-  TgaWriteStream(stream, image, params, progress);
-  for (auto _ : state) {
-    stream.Seek(0);
-    TgaWriteStream(stream, image, params, progress);
-    benchmark::DoNotOptimize(stream.Data().data());
-  }
-  if (aborting) state.SkipWithError("the writer gave up");
-  state.counters["file_bytes"] = static_cast<double>(stream.Position());
+  return params;
 }
 
+TIOParams rle = RleParams();
+const bench::CodecCall kWrite = [](TStream& s, TBitmap& b, const TProgressContext& p) {
+  TgaWriteStream(s, b, rle, p);
+};
+const bench::CodecCall kRead = [](TStream& s, TBitmap& b, const TProgressContext& p) {
+  TgaReadStream(s, b, rle, false, p);
+};
+
+void TgaEncode(benchmark::State& state) {
+  bench::TimeEncode(state, PhotoLike(), kWrite);
+}
 void TgaDecode(benchmark::State& state) {
-  TIOParams params;
-  params.TgaCompressed = true;
-  bool aborting = false;
-  TProgressContext progress;
-  progress.aborting = &aborting;
-  TMemoryStream stream;
-  TgaWriteStream(stream, PhotoLike(), params, progress);
-  TBitmap decoded;
-  for (auto _ : state) {
-    stream.Seek(0);
-    TgaReadStream(stream, decoded, params, false, progress);
-    benchmark::DoNotOptimize(decoded.Bits());
-  }
-  if (aborting || decoded.Width() != kWidth) state.SkipWithError("the reader gave up");
+  bench::TimeDecode(state, PhotoLike(), kWrite, kRead);
 }
 
 BENCHMARK(TgaEncode)->Name("TgaEncode/Rle24")->Unit(benchmark::kMillisecond)->UseRealTime();

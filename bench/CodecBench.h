@@ -1,0 +1,70 @@
+#pragma once
+
+// The timing loops shared by the codec benchmarks: encode a picture into a memory stream, or
+// decode it back. One untimed pass comes first, so the stream's memory is taken once and the
+// timing is the coder's own. Decoding checks that the picture came back.
+
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <functional>
+
+#include "image/Bitmap.h"
+#include "io/Progress.h"
+#include "io/Stream.h"
+
+namespace veilora::bench {
+
+using CodecCall = std::function<void(TStream& stream, TBitmap& bitmap, const TProgressContext& progress)>;
+
+inline void TimeEncode(benchmark::State& state, TBitmap& image, const CodecCall& write) {
+  bool aborting = false;
+  const TProgressContext progress{{}, nullptr, &aborting};
+  TMemoryStream stream;
+  write(stream, image, progress);
+  for (auto _ : state) {
+    stream.Seek(0);
+    write(stream, image, progress);
+    benchmark::DoNotOptimize(stream.Data().data());
+    benchmark::ClobberMemory();
+  }
+  if (aborting) state.SkipWithError("the writer gave up");
+  state.counters["file_bytes"] = static_cast<double>(stream.Position());
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * image.ImageBytes()));
+}
+
+// With `freshBitmap` every pass decodes into a new bitmap, paying for new pixel memory; otherwise
+// into one that already has the size, as a reload does.
+inline void TimeDecode(benchmark::State& state, TBitmap& image, const CodecCall& write, const CodecCall& read,
+                       bool freshBitmap = true) {
+  bool aborting = false;
+  const TProgressContext progress{{}, nullptr, &aborting};
+  TMemoryStream stream;
+  write(stream, image, progress);
+  TBitmap decoded;
+  for (auto _ : state) {
+    stream.Seek(0);
+    if (freshBitmap) {
+      TBitmap fresh;
+      read(stream, fresh, progress);
+      benchmark::DoNotOptimize(fresh.Bits());
+    } else {
+      read(stream, decoded, progress);
+      benchmark::DoNotOptimize(decoded.Bits());
+    }
+    benchmark::ClobberMemory();
+  }
+  if (freshBitmap) {
+    stream.Seek(0);
+    read(stream, decoded, progress);
+  }
+  const int middle = image.Height() / 2;
+  if (aborting || decoded.Width() != image.Width() || decoded.Height() != image.Height() ||
+      std::memcmp(decoded.ScanLine(middle), image.ScanLine(middle),
+                  3 * static_cast<std::size_t>(image.Width())) != 0) {
+    state.SkipWithError("the picture did not come back");
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * image.ImageBytes()));
+}
+
+}  // namespace veilora::bench
