@@ -242,7 +242,7 @@ void TImageIO::LoadStream(TStream& stream, std::int32_t fileType, bool setViewRe
   FinishLoad({}, fileType, setViewResolution);
 }
 
-void TImageIO::LoadWithRegistry(const std::string& extension, const std::string* fileName, TStream* stream) {
+void TImageIO::LoadWithRegistry(const std::string& extension, const std::string& fileName) {
   Params.FileName.clear();
   Params.FileType = ftUnknown;
   const TFileFormatInfo* info = FormatByExtension(WithoutDot(extension));
@@ -250,12 +250,7 @@ void TImageIO::LoadWithRegistry(const std::string& extension, const std::string*
     Aborting = true;
     return;
   }
-  const std::int32_t code = info->FileType;
-  if (fileName != nullptr) {
-    LoadFile(*fileName, code);
-  } else {
-    LoadStream(*stream, code, true);
-  }
+  LoadFile(fileName, info->FileType);
 }
 
 void TImageIO::LoadFromFile(const std::string& fileName) {
@@ -270,7 +265,7 @@ void TImageIO::LoadFromFile(const std::string& fileName) {
     LoadFile(fileName, code);
   } else {
     Aborting = false;
-    LoadWithRegistry(ext, &fileName, nullptr);
+    LoadWithRegistry(ext, fileName);
   }
 }
 

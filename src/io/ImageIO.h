@@ -87,7 +87,8 @@ class TImageIO : public TImageComponent {
   void FinishLoad(const std::string& fileName, std::int32_t fileType, bool setViewResolution);
   void LoadFile(const std::string& fileName, std::int32_t fileType);
   void LoadStream(TStream& stream, std::int32_t fileType, bool setViewResolution);
-  void LoadWithRegistry(const std::string& extension, const std::string* fileName, TStream* stream);
+  // Loads through the reader of the registry record listing the extension.
+  void LoadWithRegistry(const std::string& extension, const std::string& fileName);
   void SaveFile(const std::string& fileName, const Writer& writer);
   void SaveStream(TStream& stream, std::int32_t fileType);
   void ConvertForSaving();
