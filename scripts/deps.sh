@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=("$@")
 if [ ${#packages[@]} -eq 0 ]; then
-  packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev python3-pil)
+  packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev python3-pil
+    libpng-dev zlib1g-dev libjpeg62-turbo-dev)
 fi
 
 missing=()
