@@ -1,0 +1,437 @@
+#include "io/PngCodec.h"
+
+#include <png.h>
+
+#include <array>
+#include <csetjmp>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <vector>
+
+#include "io/ColorQuantizer.h"
+
+namespace veilora {
+
+// libpng reports errors by calling the error callback, which must not return. The glue below lands
+// such a call with setjmp/longjmp: each function that calls setjmp holds only plain locals, and the
+// callbacks that may be left by a longjmp hold no C++ object while they call into libpng, so a jump
+// never skips a destructor. C++ exceptions never cross libpng's frames either: the stream callbacks
+// catch them, keep them, and turn them into a library error; the caller rethrows them once the jump
+// has landed and the library structures are gone.
+
+namespace {
+
+// libpng's own limits, set on every structure: the side limit of every reader, and a ceiling on what
+// one ancillary chunk (text, profile) may make the library allocate.
+constexpr png_uint_32 kMaxSide = static_cast<png_uint_32>(kMaxImageSide);
+constexpr png_alloc_size_t kChunkMallocMax = png_alloc_size_t{64} << 20;
+
+// Filter masks for PngFilter 0 (none), 1 (sub) and 2 (Paeth).
+constexpr int kFilterMasks[3] = {PNG_FILTER_NONE, PNG_FILTER_SUB, PNG_FILTER_PAETH};
+
+void IgnoreWarning(png_structp, png_const_charp) {}
+
+void FlushNothing(png_structp) {}
+
+// ------------------------------------------------------------------ reading
+
+// What one read keeps between the library calls. It lives in PngReadStream's frame, which frees the
+// library structures whatever way the read ends; the glue functions see it through a pointer.
+struct TReadSession {
+  TReadSession(TStream& s, const TProgressContext& p) : stream(&s), progress(&p) {}
+  ~TReadSession() {
+    if (png != nullptr) png_destroy_read_struct(&png, info != nullptr ? &info : nullptr, nullptr);
+  }
+  TReadSession(const TReadSession&) = delete;
+  TReadSession& operator=(const TReadSession&) = delete;
+
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  TStream* stream;
+  const TProgressContext* progress;
+  // The exception the stream raised inside the read callback, raised again once the jump landed.
+  std::exception_ptr streamError;
+
+  // The header, as png_get_IHDR gives it, and what the transformations make of it.
+  png_uint_32 width = 0;
+  png_uint_32 height = 0;
+  int depth = 0;
+  int colourType = 0;
+  int interlace = 0;
+  int passes = 1;
+  std::size_t rowBytes = 0;
+  png_uint_32 ppmX = 0;
+  png_uint_32 ppmY = 0;
+  bool hasBackground = false;
+  TRGB fileBackground;
+
+  // The bitmap rows are written to; the glue reaches them through this pointer.
+  TBitmap* bitmap = nullptr;
+
+  // Fills `data` from the stream; false when the stream has fewer bytes or raised an exception.
+  bool Fill(png_bytep data, std::size_t length) {
+    try {
+      return stream->Read(data, length) == length;
+    } catch (...) {
+      streamError = std::current_exception();
+      return false;
+    }
+  }
+};
+
+[[noreturn]] void ReadError(png_structp png, png_const_charp) {
+  auto* session = static_cast<TReadSession*>(png_get_error_ptr(png));
+  session->progress->Abort();
+  png_longjmp(png, 1);
+}
+
+// A stream that ends before the library has what it asks for is an error: handing over less would
+// let it decode whatever the buffer held, and the data would never end.
+void ReadData(png_structp png, png_bytep data, std::size_t length) {
+  auto* session = static_cast<TReadSession*>(png_get_io_ptr(png));
+  if (!session->Fill(data, length)) png_error(png, "read past the end of the data");
+}
+
+// A bKGD colour, given in the file's sample depth (palette files: the entry's 8-bit colour), as the
+// 8-bit colour the image is flattened onto.
+TRGB BackgroundFromFile(const png_color_16& colour, int depth, int colourType) {
+  auto scale = [depth](png_uint_16 value) -> std::uint8_t {
+    if (depth == 16) return static_cast<std::uint8_t>(value >> 8);
+    if (depth < 8) return static_cast<std::uint8_t>(value * 255 / ((1 << depth) - 1));
+    return static_cast<std::uint8_t>(value);
+  };
+  if (colourType == PNG_COLOR_TYPE_PALETTE) {
+    return TRGB{static_cast<std::uint8_t>(colour.blue), static_cast<std::uint8_t>(colour.green),
+                static_cast<std::uint8_t>(colour.red)};
+  }
+  if ((colourType & PNG_COLOR_MASK_COLOR) == 0) {
+    const std::uint8_t grey = scale(colour.gray);
+    return TRGB{grey, grey, grey};
+  }
+  return TRGB{scale(colour.blue), scale(colour.green), scale(colour.red)};
+}
+
+// Steps 3 to 6 of the read: the header, the background, the transformations. False when the
+// library gave up.
+bool ReadHeaderGlue(TReadSession* s, TRGB background) {
+  if (setjmp(png_jmpbuf(s->png))) return false;
+  png_set_user_limits(s->png, kMaxSide, kMaxSide);
+  png_set_chunk_malloc_max(s->png, kChunkMallocMax);
+  png_set_read_fn(s->png, s, ReadData);
+  png_read_info(s->png, s->info);
+  png_get_IHDR(s->png, s->info, &s->width, &s->height, &s->depth, &s->colourType, &s->interlace, nullptr,
+               nullptr);
+  const int d = s->depth;
+  const int t = s->colourType;
+
+  // Alpha and transparency are flattened onto the file's background, or else onto PngBackground.
+  // libpng 1.6 takes a background given without need-expand in the depth of the rows it hands
+  // out, which are 8-bit here (it widens the value itself where it composes 16-bit samples), and a
+  // file's bKGD in the file's own depth.
+  png_color_16p fileBackground = nullptr;
+  if (png_get_bKGD(s->png, s->info, &fileBackground) != 0 && fileBackground != nullptr) {
+    s->hasBackground = true;
+    s->fileBackground = BackgroundFromFile(*fileBackground, d, t);
+    if (t == PNG_COLOR_TYPE_GRAY && d > 1 && d < 8) {
+      // libpng 1.6 leaves a 2- or 4-bit grey background unscaled once the grey is widened to
+      // colour, so such a file gets its background already brought to 8 bits.
+      png_color_16 colour{};
+      colour.red = colour.green = colour.blue = colour.gray = s->fileBackground.r;
+      png_set_background(s->png, &colour, PNG_BACKGROUND_GAMMA_FILE, 0, 1.0);
+    } else {
+      png_set_background(s->png, fileBackground, PNG_BACKGROUND_GAMMA_FILE, 1, 1.0);
+    }
+  } else {
+    png_color_16 colour{};
+    colour.red = background.r;
+    colour.green = background.g;
+    colour.blue = background.b;
+    png_set_background(s->png, &colour, PNG_BACKGROUND_GAMMA_SCREEN, 0, 1.0);
+  }
+
+  // Every depth above 1 becomes 8-bit blue-green-red; a depth of 1 stays packed bits.
+  if (t == PNG_COLOR_TYPE_PALETTE && d > 1 && d <= 8) png_set_expand(s->png);
+  if (t == PNG_COLOR_TYPE_GRAY && d > 1 && d < 8) png_set_expand(s->png);
+  if (d == 16) png_set_strip_16(s->png);
+  if (d > 1 && d < 8) png_set_packing(s->png);
+  if ((t == PNG_COLOR_TYPE_GRAY || t == PNG_COLOR_TYPE_GRAY_ALPHA) && d > 1) png_set_gray_to_rgb(s->png);
+  if (d > 1) png_set_bgr(s->png);
+
+  s->passes = png_set_interlace_handling(s->png);
+  png_read_update_info(s->png, s->info);
+  s->rowBytes = png_get_rowbytes(s->png, s->info);
+  s->ppmX = png_get_x_pixels_per_meter(s->png, s->info);
+  s->ppmY = png_get_y_pixels_per_meter(s->png, s->info);
+  return true;
+}
+
+// Steps 10 and 11: every pass, every row into the bitmap, then the end of the file. Stops between
+// rows when the abort flag is set. False when the library gave up.
+bool ReadRowsGlue(TReadSession* s) {
+  if (setjmp(png_jmpbuf(s->png))) return false;
+  const std::int64_t height = s->height;
+  const double step = 100.0 / (static_cast<double>(height) * s->passes);
+  std::int64_t counter = 0;
+  for (int pass = 0; pass < s->passes && !s->progress->Aborted(); ++pass) {
+    for (std::int64_t y = 0; y < height; ++y) {
+      png_bytep row = s->bitmap->ScanLine(static_cast<int>(y));
+      png_read_rows(s->png, &row, nullptr, 1);
+      ++counter;
+      if (s->progress->HasHandler())
+        s->progress->Report(static_cast<int>(static_cast<double>(counter) * step));
+      if (s->progress->Aborted()) break;
+    }
+  }
+  if (!s->progress->Aborted()) png_read_end(s->png, nullptr);
+  return true;
+}
+
+// Resolution from pixels per metre; 0 gives the screen's.
+std::int32_t DpiFromPpm(png_uint_32 ppm, std::int32_t fallback) {
+  const std::int32_t dpi = RoundToInt(static_cast<double>(ppm) / 100.0 * 2.54);
+  return dpi == 0 ? fallback : dpi;
+}
+
+// ------------------------------------------------------------------ writing
+
+struct TWriteSession {
+  TWriteSession(TStream& s, const TProgressContext& p) : stream(&s), progress(&p) {}
+  ~TWriteSession() {
+    if (png != nullptr) png_destroy_write_struct(&png, info != nullptr ? &info : nullptr);
+  }
+  TWriteSession(const TWriteSession&) = delete;
+  TWriteSession& operator=(const TWriteSession&) = delete;
+
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  TStream* stream;
+  const TProgressContext* progress;
+  std::exception_ptr streamError;
+
+  // The plan the glue carries out; every object it points at belongs to PngWriteStream's frame.
+  const TBitmap* source = nullptr;
+  int colourType = 0;
+  int depth = 0;
+  int interlace = 0;
+  const png_color* palette = nullptr;  // 256 entries, colour type 3 only
+  const TColorQuantizer* quantizer = nullptr;
+  std::uint8_t* indexRow = nullptr;  // width bytes, colour type 3 only
+  png_uint_32 ppmX = 0;
+  png_uint_32 ppmY = 0;
+  int filterMask = -1;  // no png_set_filter call when negative
+  png_color_16 background{};
+  int compression = 5;
+
+  bool Put(png_bytep data, std::size_t length) {
+    try {
+      stream->Write(data, length);
+      return true;
+    } catch (...) {
+      streamError = std::current_exception();
+      return false;
+    }
+  }
+};
+
+[[noreturn]] void WriteError(png_structp png, png_const_charp) {
+  png_longjmp(png, 1);
+}
+
+void WriteData(png_structp png, png_bytep data, std::size_t length) {
+  auto* session = static_cast<TWriteSession*>(png_get_io_ptr(png));
+  if (!session->Put(data, length)) png_error(png, "the stream could not be written");
+}
+
+// Steps 2 and 4 to 12 of the write. False when the library gave up.
+bool WriteGlue(TWriteSession* s) {
+  if (setjmp(png_jmpbuf(s->png))) return false;
+  png_set_write_fn(s->png, s, WriteData, FlushNothing);
+  const TBitmap& source = *s->source;
+  const auto width = static_cast<png_uint_32>(source.Width());
+  const auto height = static_cast<png_uint_32>(source.Height());
+  png_set_IHDR(s->png, s->info, width, height, s->depth, s->colourType, s->interlace,
+               PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
+  if (s->colourType == PNG_COLOR_TYPE_PALETTE) png_set_PLTE(s->png, s->info, s->palette, 256);
+  png_set_pHYs(s->png, s->info, s->ppmX, s->ppmY, PNG_RESOLUTION_METER);
+  if (s->filterMask >= 0) png_set_filter(s->png, PNG_FILTER_TYPE_BASE, s->filterMask);
+  png_set_bKGD(s->png, s->info, &s->background);
+  png_set_compression_level(s->png, s->compression);
+  png_set_bgr(s->png);
+  png_write_info(s->png, s->info);
+  const int passes = png_set_interlace_handling(s->png);
+
+  const double step = 100.0 / (static_cast<double>(passes) * source.Height());
+  std::int64_t counter = 0;
+  for (int pass = 0; pass < passes && !s->progress->Aborted(); ++pass) {
+    for (int y = 0; y < source.Height(); ++y) {
+      // libpng copies each row before transforming it, so the source's own rows can be handed over.
+      png_bytep row = const_cast<png_bytep>(source.ScanLine(y));
+      if (s->colourType == PNG_COLOR_TYPE_PALETTE) {
+        const std::uint8_t* pixel = row;
+        for (png_uint_32 x = 0; x < width; ++x, pixel += 3) {
+          s->indexRow[x] =
+              static_cast<std::uint8_t>(s->quantizer->ColorIndex(TRGB{pixel[0], pixel[1], pixel[2]}));
+        }
+        row = s->indexRow;
+      }
+      png_write_rows(s->png, &row, 1);
+      ++counter;
+      if (s->progress->HasHandler())
+        s->progress->Report(static_cast<int>(static_cast<double>(counter) * step));
+      if (s->progress->Aborted()) break;
+    }
+  }
+  if (!s->progress->Aborted()) png_write_end(s->png, s->info);
+  return true;
+}
+
+// Dots per inch to pixels per metre. A negative resolution has no meaning in the file's unsigned
+// field and is written as 0 (unknown).
+png_uint_32 PpmFromDpi(std::int32_t dpi) {
+  const std::int32_t ppm = RoundToInt(static_cast<double>(dpi) * 100.0 / 2.54);
+  return ppm > 0 ? static_cast<png_uint_32>(ppm) : 0;
+}
+
+}  // namespace
+
+void PngReadStream(TStream& stream, TBitmap& bitmap, TIOParams& params, bool paramsOnly,
+                   const TProgressContext& progress) {
+  TReadSession session(stream, progress);
+  session.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &session, ReadError, IgnoreWarning);
+  if (session.png == nullptr) {
+    progress.Abort();
+    return;
+  }
+  session.info = png_create_info_struct(session.png);
+  if (session.info == nullptr) {
+    progress.Abort();
+    return;
+  }
+  const bool headerRead = ReadHeaderGlue(&session, params.PngBackground);
+  if (!headerRead) {
+    if (session.streamError) std::rethrow_exception(session.streamError);
+    return;
+  }
+  if (session.hasBackground) params.PngBackground = session.fileBackground;
+
+  const int d = session.depth;
+  const int t = session.colourType;
+  params.Width = static_cast<std::int32_t>(session.width);
+  params.Height = static_cast<std::int32_t>(session.height);
+  params.BitsPerSample = d;
+  params.SamplesPerPixel = t == PNG_COLOR_TYPE_RGB          ? 3
+                           : t == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
+                           : t == PNG_COLOR_TYPE_RGB_ALPHA  ? 4
+                                                            : 1;
+  params.DpiX = DpiFromPpm(session.ppmX, DefaultResolution().dpiX);
+  params.DpiY = DpiFromPpm(session.ppmY, DefaultResolution().dpiY);
+  params.FreeColorMap();
+  png_colorp palette = nullptr;
+  int paletteCount = 0;
+  if (t == PNG_COLOR_TYPE_PALETTE && png_get_PLTE(session.png, session.info, &palette, &paletteCount) != 0 &&
+      palette != nullptr && paletteCount > 0) {
+    params.SetColorMap(static_cast<std::size_t>(paletteCount));
+    for (int i = 0; i < paletteCount; ++i)
+      params.ColorMap[i] = TRGB{palette[i].blue, palette[i].green, palette[i].red};
+  }
+  params.PngInterlaced = png_get_interlace_type(session.png, session.info) != PNG_INTERLACE_NONE;
+  if (paramsOnly) return;
+
+  // The rows the library hands out must be exactly the bitmap's rows: packed bits for a depth of 1,
+  // three bytes a pixel otherwise.
+  const TPixelFormat format = d == 1 ? pf1bit : pf24bit;
+  const std::size_t expectedRowBytes = d == 1 ? (static_cast<std::size_t>(session.width) + 7) / 8
+                                              : 3 * static_cast<std::size_t>(session.width);
+  if (!ImageSizeAllowed(session.width, session.height, format) || session.rowBytes != expectedRowBytes) {
+    progress.Abort();
+    return;
+  }
+  PrepareBitmap(bitmap, static_cast<int>(session.width), static_cast<int>(session.height), format);
+  session.bitmap = &bitmap;
+  if (!ReadRowsGlue(&session) && session.streamError) std::rethrow_exception(session.streamError);
+}
+
+void PngWriteStream(TStream& stream, TBitmap& bitmap, TIOParams& params, const TProgressContext& progress) {
+  TWriteSession session(stream, progress);
+  session.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, WriteError, IgnoreWarning);
+  if (session.png == nullptr) throw EPngWriteError();
+  session.info = png_create_info_struct(session.png);
+  if (session.info == nullptr) throw EPngWriteError();
+  // No side limit of the library's own beyond the format's: the bitmap's memory limit is the bound.
+  png_set_user_limits(session.png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
+
+  // The source (colour reduction): the caller's bitmap is never changed; conversions are copies.
+  TBitmap converted;
+  const TBitmap* source = &bitmap;
+  if (bitmap.PixelFormat() != pf1bit && bitmap.PixelFormat() != pf24bit) {
+    ConvertTo24Bit(bitmap, converted);
+    source = &converted;
+  }
+  std::unique_ptr<TBitmap> twoColours;
+  if (params.BitsPerSample == 1) {
+    if (source->PixelFormat() == pf24bit) {
+      TRGB colour0;
+      TRGB colour1;
+      twoColours = TwoColorTo1Bit(*source, colour0, colour1);
+      if (twoColours != nullptr) {
+        source = twoColours.get();
+      } else {
+        if (source != &converted) CopyBitmap(*source, converted);
+        DitherTo1Bit(converted, progress);
+        source = &converted;
+      }
+    }
+  } else if (source->PixelFormat() == pf1bit) {
+    Expand1BitTo24Bit(*source, converted, progress);
+    source = &converted;
+  }
+
+  // Colour type and depth. A 1-bit source is always written as 1-bit grey: BitsPerSample 1 asks for
+  // two colours whatever SamplesPerPixel says.
+  if (source->PixelFormat() == pf1bit) {
+    session.colourType = PNG_COLOR_TYPE_GRAY;
+    session.depth = 1;
+  } else if (params.SamplesPerPixel == 1) {
+    session.colourType = PNG_COLOR_TYPE_PALETTE;
+    session.depth = 8;
+  } else {
+    session.colourType = PNG_COLOR_TYPE_RGB;
+    session.depth = 8;
+  }
+  session.source = source;
+  session.interlace = params.PngInterlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE;
+
+  // The palette: all 256 entries of the quantizer's table; those it did not make stay black.
+  std::unique_ptr<TColorQuantizer> quantizer;
+  std::array<png_color, 256> palette{};
+  std::vector<std::uint8_t> indexRow;
+  if (session.colourType == PNG_COLOR_TYPE_PALETTE) {
+    std::array<TRGB, 256> table{};
+    quantizer = std::make_unique<TColorQuantizer>(*source, table.data(), 256);
+    for (std::size_t i = 0; i < table.size(); ++i) palette[i] = png_color{table[i].r, table[i].g, table[i].b};
+    indexRow.resize(static_cast<std::size_t>(source->Width()));
+    session.palette = palette.data();
+    session.quantizer = quantizer.get();
+    session.indexRow = indexRow.data();
+    session.background.index = static_cast<png_byte>(quantizer->ColorIndex(params.PngBackground));
+  } else if (session.colourType == PNG_COLOR_TYPE_RGB) {
+    // 8-bit samples: libpng 1.6 refuses (and leaves out) a bKGD value wider than the file's depth.
+    session.background.red = params.PngBackground.r;
+    session.background.green = params.PngBackground.g;
+    session.background.blue = params.PngBackground.b;
+  }
+  // A grey file's background is black (grey 0).
+
+  session.ppmX = PpmFromDpi(params.DpiX);
+  session.ppmY = PpmFromDpi(params.DpiY);
+  if (params.PngFilter < 3) session.filterMask = kFilterMasks[params.PngFilter];
+  session.compression = params.PngCompression;
+
+  if (!WriteGlue(&session)) {
+    if (session.streamError) std::rethrow_exception(session.streamError);
+    throw EPngWriteError();
+  }
+}
+
+}  // namespace veilora
