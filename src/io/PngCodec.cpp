@@ -25,6 +25,8 @@ namespace {
 // libpng's own limits, set on every structure: the side limit of every reader, and a ceiling on what
 // one ancillary chunk (text, profile) may make the library allocate.
 constexpr png_uint_32 kMaxSide = static_cast<png_uint_32>(kMaxImageSide);
+// The largest side the format itself allows (2^31 - 1).
+constexpr png_uint_32 kFormatMaxSide = 0x7FFFFFFF;
 constexpr png_alloc_size_t kChunkMallocMax = png_alloc_size_t{64} << 20;
 
 // Filter masks for PngFilter 0 (none), 1 (sub) and 2 (Paeth).
@@ -359,7 +361,7 @@ void PngWriteStream(TStream& stream, TBitmap& bitmap, TIOParams& params, const T
   session.info = png_create_info_struct(session.png);
   if (session.info == nullptr) throw EPngWriteError();
   // No side limit of the library's own beyond the format's: the bitmap's memory limit is the bound.
-  png_set_user_limits(session.png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
+  png_set_user_limits(session.png, kFormatMaxSide, kFormatMaxSide);
 
   // The source (colour reduction): the caller's bitmap is never changed; conversions are copies.
   TBitmap converted;
