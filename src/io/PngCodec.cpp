@@ -159,6 +159,11 @@ bool ReadHeaderGlue(TReadSession* s, TRGB background) {
   if (d > 1 && d < 8) png_set_packing(s->png);
   if ((t == PNG_COLOR_TYPE_GRAY || t == PNG_COLOR_TYPE_GRAY_ALPHA) && d > 1) png_set_gray_to_rgb(s->png);
   if (d > 1) png_set_bgr(s->png);
+  // libpng 1.6 compares the transparent grey of an 8- or 16-bit grey file after widening it to
+  // colour, where it no longer matches; as an alpha channel it is flattened like any other.
+  if (t == PNG_COLOR_TYPE_GRAY && d >= 8 && png_get_valid(s->png, s->info, PNG_INFO_tRNS) != 0) {
+    png_set_tRNS_to_alpha(s->png);
+  }
 
   s->passes = png_set_interlace_handling(s->png);
   png_read_update_info(s->png, s->info);
