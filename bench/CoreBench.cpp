@@ -205,6 +205,23 @@ class RatioReporter : public benchmark::ConsoleReporter {
     }
   }
 
+  // Benchmarks named "<what>/ours" and "<what>/peer" time our codec and the same library called
+  // directly; this prints each pair's ratio.
+  void PrintPeerRatios() const {
+    const auto& times = medianSeconds_.empty() ? seconds_ : medianSeconds_;
+    constexpr std::string_view kOurs = "/ours";
+    bool first = true;
+    for (const auto& [name, time] : times) {
+      if (!name.ends_with(kOurs)) continue;
+      const std::string what = name.substr(0, name.size() - kOurs.size());
+      const auto peer = times.find(what + "/peer");
+      if (peer == times.end()) continue;
+      if (first) std::printf("\nOurs / peer (the library called directly):\n");
+      first = false;
+      std::printf("  %-32s %6.2fx\n", what.c_str(), time / peer->second);
+    }
+  }
+
  private:
   std::map<std::string, double> seconds_;
   std::map<std::string, double> medianSeconds_;
@@ -244,6 +261,7 @@ int main(int argc, char** argv) {
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   reporter.PrintRatios();
+  reporter.PrintPeerRatios();
   benchmark::Shutdown();
   return 0;
 }
