@@ -267,7 +267,15 @@ bool ReadHeader(TReadJob& job, TIOParams& params) {
   job.cmyk = cinfo.out_color_space == JCS_CMYK;
   cinfo.dct_method = DctMethod(params.JpegDctMethod);
 
-  switch (cinfo.density_unit) {
+  // Only a JFIF segment holds a density. Without one (Adobe RGB and CMYK files, which is what this
+  // writer makes of those targets) the library reports 1 x 1, which is no resolution: such files
+  // get the screen's, as every format without a resolution does.
+  const int unit = cinfo.saw_JFIF_marker ? cinfo.density_unit : -1;
+  switch (unit) {
+    case -1:
+      params.DpiX = DefaultResolution().dpiX;
+      params.DpiY = DefaultResolution().dpiY;
+      break;
     case 0:
     case 1:
       params.DpiX = cinfo.X_density;

@@ -338,6 +338,21 @@ TEST(JpegCodec, DensityUnitsGiveDotsPerInch) {
     EXPECT_EQ(read.DpiX, c.dpiX);
     EXPECT_EQ(read.DpiY, c.dpiY);
   }
+
+  // RGB and CMYK files carry an Adobe segment instead of JFIF, so no density at all.
+  for (const std::uint8_t space : {0, 3}) {
+    params.JpegColorSpace = space;
+    const Bytes adobe = Encode(image, params);
+    for (const TSegment& segment : Segments(adobe)) EXPECT_NE(segment.marker, 0xE0);
+    TIOParams read;
+    read.DpiX = 55;
+    read.DpiY = 66;
+    TBitmap decoded;
+    ASSERT_FALSE(Decode(adobe, decoded, read, true));
+    EXPECT_EQ(read.DpiX, DefaultResolution().dpiX);
+    EXPECT_EQ(read.DpiY, DefaultResolution().dpiY);
+    EXPECT_NE(read.DpiX, 1);
+  }
 }
 
 TEST(JpegCodec, WriterOptionsReachTheFile) {
