@@ -13,10 +13,13 @@
 #include <new>
 
 #include "image/Bitmap.h"
+#include "image/Display.h"
 #include "io/BmpCodec.h"
 #include "io/FormatRegistry.h"
+#include "io/JpegCodec.h"
 #include "io/Metafile.h"
 #include "io/PcxCodec.h"
+#include "io/PngCodec.h"
 #include "io/TgaCodec.h"
 
 namespace veilora {
@@ -169,6 +172,14 @@ TImageIO::Reader TImageIO::ReaderFor(std::int32_t fileType, std::int64_t byteCou
       return [this, &target, progress](TStream& s, bool paramsOnly) {
         TgaReadStream(s, target, Params, paramsOnly, progress);
       };
+    case ftPNG:
+      return [this, &target, progress](TStream& s, bool paramsOnly) {
+        PngReadStream(s, target, Params, paramsOnly, progress);
+      };
+    case ftJPEG:
+      return [this, &target, progress](TStream& s, bool paramsOnly) {
+        JpegReadStream(s, target, Params, paramsOnly, progress);
+      };
     default: break;
   }
   if (const TFileFormatInfo* info = FormatByType(fileType); info != nullptr && info->ReadFunction) {
@@ -186,6 +197,8 @@ TImageIO::Writer TImageIO::WriterFor(std::int32_t fileType) {
     case ftBMP: return [this, progress](TStream& s) { BmpWriteStream(s, *Bitmap(), Params, progress); };
     case ftPCX: return [this, progress](TStream& s) { PcxWriteStream(s, *Bitmap(), Params, progress); };
     case ftTGA: return [this, progress](TStream& s) { TgaWriteStream(s, *Bitmap(), Params, progress); };
+    case ftPNG: return [this, progress](TStream& s) { PngWriteStream(s, *Bitmap(), Params, progress); };
+    case ftJPEG: return [this, progress](TStream& s) { JpegWriteStream(s, *Bitmap(), Params, progress); };
     default: return nullptr;
   }
 }
@@ -215,12 +228,18 @@ void TImageIO::FinishLoad(const std::string& fileName, std::int32_t fileType, bo
   Params.FileName = fileName;
   Params.FileType = fileType;
   if (setViewResolution) SetViewResolution();
+  // A PNG names the colour its transparency was flattened onto; the view shows it around the image.
+  if (fileType == ftPNG) {
+    SetBackground(RGBToColor(Params.PngBackground.r, Params.PngBackground.g, Params.PngBackground.b));
+  }
   ReportImageChange();
 }
 
 void TImageIO::LoadFile(const std::string& fileName, std::int32_t fileType) {
   if (!BeginOperation()) return;
   TFileStream file(fileName, TFileStream::Mode::Read);
+  // A PNG without its own background colour is flattened onto the component's.
+  if (fileType == ftPNG) Params.PngBackground = ColorToPixel(Background());
   const Reader reader = ReaderFor(fileType, file.Size(), *Bitmap());
   if (!reader) {
     Aborting = true;
@@ -281,6 +300,12 @@ void TImageIO::LoadFromFileCUR(const std::string& fileName) {
 void TImageIO::LoadFromFileTGA(const std::string& fileName) {
   LoadFile(fileName, ftTGA);
 }
+void TImageIO::LoadFromFilePNG(const std::string& fileName) {
+  LoadFile(fileName, ftPNG);
+}
+void TImageIO::LoadFromFileJPEG(const std::string& fileName) {
+  LoadFile(fileName, ftJPEG);
+}
 
 void TImageIO::LoadFromFilePCX(const std::string& fileName) {
   if (!BeginOperation()) return;
@@ -302,6 +327,25 @@ void TImageIO::LoadFromStreamCUR(TStream& stream) {
 }
 void TImageIO::LoadFromStreamTGA(TStream& stream) {
   LoadStream(stream, ftTGA, false);
+}
+void TImageIO::LoadFromStreamPNG(TStream& stream) {
+  LoadStream(stream, ftPNG, true);
+}
+
+void TImageIO::LoadFromStreamJPEG(TStream& stream) {
+  if (!BeginOperation()) return;
+  // Whatever StreamHeaders says: data that starts with a "JFIF" header is bounded by its length.
+  const std::int64_t start = stream.Position();
+  std::array<std::uint8_t, kStreamHeaderBytes> header{};
+  std::int64_t endOfData = -1;
+  if (stream.ReadExact(header.data(), header.size()) && LeadingText(header.data(), 5) == "JFIF") {
+    endOfData = start + static_cast<std::int64_t>(kStreamHeaderBytes) + GetLE32(header.data() + 8);
+  } else {
+    stream.Seek(start);
+  }
+  RunReader(ReaderFor(ftJPEG, stream.Remaining(), *Bitmap()), stream);
+  if (endOfData >= 0) stream.Seek(endOfData);
+  FinishLoad({}, ftJPEG, true);
 }
 
 void TImageIO::LoadFromStreamPCX(TStream& stream) {
@@ -340,10 +384,10 @@ void TImageIO::LoadFromStream(TStream& stream) {
     case ftCUR: LoadFromStreamCUR(stream); return;
     case ftPCX: LoadFromStreamPCX(stream); return;
     case ftTGA: LoadFromStreamTGA(stream); return;
+    case ftPNG: LoadFromStreamPNG(stream); return;
+    case ftJPEG: LoadFromStreamJPEG(stream); return;
     case ftTIFF:
     case ftGIF:
-    case ftJPEG:
-    case ftPNG:
       // Recognised, but this build has no reader for it.
       Aborting = true;
       return;
@@ -456,12 +500,23 @@ void TImageIO::SaveToFilePCX(const std::string& fileName) {
 void TImageIO::SaveToFileTGA(const std::string& fileName) {
   SaveFile(fileName, WriterFor(ftTGA));
 }
+void TImageIO::SaveToFilePNG(const std::string& fileName) {
+  SaveFile(fileName, WriterFor(ftPNG));
+}
+void TImageIO::SaveToFileJPEG(const std::string& fileName) {
+  SaveFile(fileName, WriterFor(ftJPEG));
+}
 
 void TImageIO::SaveStream(TStream& stream, std::int32_t fileType) {
   if (!BeginOperation()) return;
-  ConvertForSaving();
   const Writer writer = WriterFor(fileType);
-  const bool withHeader = StreamHeaders && fileType == ftPCX;
+  if (!writer) {
+    Aborting = true;
+    return;
+  }
+  ConvertForSaving();
+  const char* signature = fileType == ftPCX ? "PCX2" : fileType == ftJPEG ? "JFIF" : nullptr;
+  const bool withHeader = StreamHeaders && signature != nullptr;
   const std::int64_t start = stream.Position();
   if (withHeader) {
     const std::array<std::uint8_t, kStreamHeaderBytes> placeholder{};
@@ -474,9 +529,11 @@ void TImageIO::SaveStream(TStream& stream, std::int32_t fileType) {
   } catch (const std::bad_alloc&) {
     Aborting = true;
   }
-  if (withHeader && !Aborting) {
+  // The PCX header is filled in only for a complete image; the others always.
+  if (withHeader && (fileType != ftPCX || !Aborting)) {
     const std::int64_t end = stream.Position();
-    std::array<std::uint8_t, kStreamHeaderBytes> header{'P', 'C', 'X', '2'};
+    std::array<std::uint8_t, kStreamHeaderBytes> header{};
+    std::copy_n(signature, 4, header.begin());
     PutLE32(header.data() + 8,
             static_cast<std::uint32_t>(end - start - static_cast<std::int64_t>(kStreamHeaderBytes)));
     stream.Seek(start);
@@ -493,6 +550,12 @@ void TImageIO::SaveToStreamPCX(TStream& stream) {
 }
 void TImageIO::SaveToStreamTGA(TStream& stream) {
   SaveStream(stream, ftTGA);
+}
+void TImageIO::SaveToStreamPNG(TStream& stream) {
+  SaveStream(stream, ftPNG);
+}
+void TImageIO::SaveToStreamJPEG(TStream& stream) {
+  SaveStream(stream, ftJPEG);
 }
 
 // ---- parameters only

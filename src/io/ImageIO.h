@@ -55,6 +55,10 @@ class TImageIO : public TImageComponent {
   void LoadFromFileCUR(const std::string& fileName);
   void LoadFromFilePCX(const std::string& fileName);
   void LoadFromFileTGA(const std::string& fileName);
+  // Flattens transparency onto the component's Background unless the file names its own colour;
+  // afterwards Background is the colour used.
+  void LoadFromFilePNG(const std::string& fileName);
+  void LoadFromFileJPEG(const std::string& fileName);
   // Rasterises a Windows or enhanced metafile at width x height (-1: from the picture).
   void LoadFromFileMetafile(const std::string& fileName, int width, int height);
 
@@ -63,13 +67,21 @@ class TImageIO : public TImageComponent {
   void LoadFromStreamCUR(TStream& stream);
   void LoadFromStreamPCX(TStream& stream);
   void LoadFromStreamTGA(TStream& stream);
+  void LoadFromStreamPNG(TStream& stream);
+  // Reads a "JFIF" stream header when one is there, whatever StreamHeaders says.
+  void LoadFromStreamJPEG(TStream& stream);
 
   void SaveToFileBMP(const std::string& fileName);
   void SaveToFilePCX(const std::string& fileName);
   void SaveToFileTGA(const std::string& fileName);
+  void SaveToFilePNG(const std::string& fileName);
+  // JPEG is lossy: hidden text does not survive it.
+  void SaveToFileJPEG(const std::string& fileName);
   void SaveToStreamBMP(TStream& stream);
   void SaveToStreamPCX(TStream& stream);
   void SaveToStreamTGA(TStream& stream);
+  void SaveToStreamPNG(TStream& stream);
+  void SaveToStreamJPEG(TStream& stream);
 
   // Fills the whole bitmap with Background.
   void FillWithBackground();
