@@ -218,6 +218,7 @@ struct TReadJob {
   std::vector<JOCTET> chunk;
   std::vector<std::uint8_t> work;  // CMYK rows as delivered, 4 bytes per pixel
   bool cmyk = false;
+  bool allRowsRead = false;
 
   TReadJob() = default;
   TReadJob(const TReadJob&) = delete;
@@ -351,7 +352,11 @@ bool DecodeRows(TReadJob& job, TBitmap& bitmap, const TProgressContext& progress
     }
     if (progress.Aborted() || got == 0 || CutShort(job)) return false;
   }
-  return jpeg_finish_decompress(&cinfo) != 0;
+  // Every pixel is in: what follows the last scan (trailing markers up to the end marker) cannot
+  // spoil the picture any more, so a fault there does not fail the load.
+  job.allRowsRead = true;
+  jpeg_finish_decompress(&cinfo);
+  return true;
 }
 
 // The compressor's share, living in JpegWriteStream's frame like the reader's.
@@ -468,7 +473,7 @@ void JpegReadStream(TStream& stream, TBitmap& bitmap, TIOParams& params, bool pa
     if (ok) {
       PrepareBitmap(bitmap, params.Width, params.Height, pf24bit);
       if (job.cmyk) job.work.resize(static_cast<std::size_t>(kMaxRowGroup) * params.Width * 4);
-      ok = DecodeRows(job, bitmap, progress);
+      ok = DecodeRows(job, bitmap, progress) || job.allRowsRead;
     }
   }
   jpeg_destroy_decompress(&job.cinfo);

@@ -524,6 +524,18 @@ TEST(JpegCodec, CutOffFilesKeepTheirDecodedRowsAndAbort) {
       EXPECT_NEAR(PixelAt(decoded, 40, 10).g, PixelAt(image, 40, 10).g, 8);
       EXPECT_EQ(PixelAt(decoded, 40, 250), Rgb(0, 0, 0));
     }
+    // A fault after the last scan (here a second frame header) spoils no pixel of a sequential
+    // file. A progressive one is read to its end before its first row, so there it fails the load.
+    const TSegment frame = FindSegment(file, progressive ? 0xC2 : 0xC0);
+    Bytes trailing(file.begin(), file.end() - 2);
+    trailing.insert(trailing.end(), file.begin() + static_cast<std::ptrdiff_t>(frame.at),
+                    file.begin() + static_cast<std::ptrdiff_t>(frame.end));
+    trailing.insert(trailing.end(), {0xFF, 0xD9});
+    EXPECT_EQ(Decode(trailing, decoded, read), progressive);
+    if (!progressive) {
+      EXPECT_LT(Compare(image, decoded).mean, 3.0);
+    }
+
     // Cut inside the headers: nothing to show.
     TBitmap none;
     EXPECT_TRUE(Decode(Bytes(file.begin(), file.begin() + 100), none, read));
