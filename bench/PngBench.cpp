@@ -161,14 +161,15 @@ void PngEncodeSimplified(benchmark::State& state) {
   description.width = kWidth;
   description.height = kHeight;
   description.format = PNG_FORMAT_BGR;
-  // The bitmap's rows run bottom-up in memory: start at the top row with a negative stride.
+  // The bitmap's rows run bottom-up in memory: a negative stride (in components, here bytes) tells
+  // libpng that the block's first row is the picture's last.
   const auto stride = -static_cast<png_int_32>(image.Stride());
   png_alloc_size_t size = 0;
-  png_image_write_to_memory(&description, nullptr, &size, 0, image.ScanLine(0), stride, nullptr);
+  png_image_write_to_memory(&description, nullptr, &size, 0, image.Bits(), stride, nullptr);
   std::vector<std::uint8_t> out(size);
   for (auto _ : state) {
     png_alloc_size_t bytes = out.size();
-    if (png_image_write_to_memory(&description, out.data(), &bytes, 0, image.ScanLine(0), stride, nullptr) ==
+    if (png_image_write_to_memory(&description, out.data(), &bytes, 0, image.Bits(), stride, nullptr) ==
         0) {
       state.SkipWithError("libpng gave up");
     }

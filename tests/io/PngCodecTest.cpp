@@ -724,6 +724,32 @@ TEST(PngHostile, HugeDeclaredSizesAbortBeforeAllocating) {
   EXPECT_EQ(mono.bitmap.ScanLine(0)[0], 0xFF);
 }
 
+TEST(PngHostile, AStreamThatFailsPassesItsErrorThroughTheLibrary) {
+  class TFailingStream final : public TStream {
+   public:
+    explicit TFailingStream(Bytes data) : data_(std::move(data)) {}
+    std::size_t Read(void* buffer, std::size_t count) override {
+      if (position_ + count > 60) throw EStreamError("read error");
+      std::memcpy(buffer, data_.data() + position_, count);
+      position_ += count;
+      return count;
+    }
+    void Write(const void*, std::size_t) override {}
+    std::int64_t Position() const override { return static_cast<std::int64_t>(position_); }
+    void Seek(std::int64_t) override {}
+    std::int64_t Size() const override { return static_cast<std::int64_t>(data_.size()); }
+
+   private:
+    Bytes data_;
+    std::size_t position_ = 0;
+  } failing(SmallPicture());
+  TBitmap bitmap;
+  TIOParams params;
+  bool aborted = false;
+  EXPECT_THROW(PngReadStream(failing, bitmap, params, false, TProgressContext{{}, nullptr, &aborted}),
+               EStreamError);
+}
+
 TEST(PngHostile, ReadsFromThePositionAndStopsAfterTheEndChunk) {
   const Bytes file = SmallPicture();
   const Bytes padded = Bytes{1, 2, 3} + file + Bytes{9, 9};
