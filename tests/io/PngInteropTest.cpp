@@ -25,17 +25,7 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr TRGB kBackground{200, 150, 100};  // blue, green, red
 
 bool RunPngTool(const std::vector<std::string>& arguments) {
-  std::string command = "/usr/bin/python3 '" VEILORA_SOURCE_DIR "/tests/interop/png_tool.py'";
-  for (const std::string& argument : arguments) command += " '" + argument + "'";
-  command += " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return false;
-  std::string text;
-  char buffer[512];
-  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) text += buffer;
-  const int status = pclose(pipe);
-  if (status != 0) ADD_FAILURE() << "png_tool failed: " << command << "\n" << text;
-  return status == 0;
+  return veilora::test::RunPythonTool("png_tool.py", arguments);
 }
 
 // Pillow's pixels of a file: red, green, blue, alpha (or one palette index) a pixel.

@@ -77,9 +77,11 @@ inline void WriteWholeFile(const std::string& path, const std::vector<std::uint8
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-// Runs the tool with the arguments (each quoted); true when it exited with 0.
-inline bool RunPillowTool(const std::vector<std::string>& arguments, std::string* output = nullptr) {
-  std::string command = "/usr/bin/python3 '" VEILORA_SOURCE_DIR "/tests/interop/pillow_tool.py'";
+// Runs one of the Python tools in tests/interop (with the system's Python, where Pillow lives)
+// with the arguments, each quoted; true when it exited with 0, a test failure otherwise.
+inline bool RunPythonTool(const std::string& script, const std::vector<std::string>& arguments,
+                          std::string* output = nullptr) {
+  std::string command = "/usr/bin/python3 '" VEILORA_SOURCE_DIR "/tests/interop/" + script + "'";
   for (const std::string& argument : arguments) command += " '" + argument + "'";
   command += " 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
@@ -89,8 +91,12 @@ inline bool RunPillowTool(const std::vector<std::string>& arguments, std::string
   while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) text += buffer;
   const int status = pclose(pipe);
   if (output != nullptr) *output = text;
-  if (status != 0) ADD_FAILURE() << "pillow_tool failed: " << command << "\n" << text;
+  if (status != 0) ADD_FAILURE() << script << " failed: " << command << "\n" << text;
   return status == 0;
+}
+
+inline bool RunPillowTool(const std::vector<std::string>& arguments, std::string* output = nullptr) {
+  return RunPythonTool("pillow_tool.py", arguments, output);
 }
 
 // Pillow's reading of a file, as RGB.
