@@ -1,23 +1,15 @@
 // Feeds arbitrary bytes to the PCX reader, once for the parameters only and once for the image.
 
-#include <cstddef>
-#include <cstdint>
-
+#include "FuzzReader.h"
 #include "io/PcxCodec.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace veilora;
-  TObject sender;
-  for (const bool paramsOnly : {true, false}) {
-    TMemoryStream stream(data, size);
-    TBitmap bitmap;
-    TIOParams params;
-    bool aborting = false;
-    TProgressContext progress;
-    progress.onProgress = [](TObject&, int) {};
-    progress.sender = &sender;
-    progress.aborting = &aborting;
-    PcxReadStream(stream, bitmap, params, paramsOnly, progress, static_cast<std::int64_t>(size));
-  }
+  fuzz::RunReaderTwice(data, size,
+                       [size](TStream& stream, TBitmap& bitmap, TIOParams& params, bool paramsOnly,
+                              const TProgressContext& progress) {
+                         PcxReadStream(stream, bitmap, params, paramsOnly, progress,
+                                       static_cast<std::int64_t>(size));
+                       });
   return 0;
 }

@@ -1,23 +1,9 @@
 // Feeds arbitrary bytes to the PNG reader (parameters only, then the image).
 
-#include <cstddef>
-#include <cstdint>
-
+#include "FuzzReader.h"
 #include "io/PngCodec.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using namespace veilora;
-  TObject sender;
-  for (const bool paramsOnly : {true, false}) {
-    TMemoryStream stream(data, size);
-    TBitmap bitmap;
-    TIOParams params;
-    bool aborting = false;
-    TProgressContext progress;
-    progress.onProgress = [](TObject&, int) {};
-    progress.sender = &sender;
-    progress.aborting = &aborting;
-    PngReadStream(stream, bitmap, params, paramsOnly, progress);
-  }
+  veilora::fuzz::RunReaderTwice(data, size, veilora::PngReadStream);
   return 0;
 }
