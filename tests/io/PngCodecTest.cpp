@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "image/ImageProc.h"
+#include "support/CodecRun.h"
 #include "support/HeadlessView.h"
 #include "support/Pixels.h"
 
@@ -134,23 +135,14 @@ Bytes InflatedImageData(const Bytes& file, std::size_t expectedBytes) {
 
 // ---------------------------------------------------------------- running the codec
 
-struct ReadResult {
-  TBitmap bitmap;
-  TIOParams params;
-  bool aborted = false;
-};
+using ReadResult = veilora::test::TReadResult;
 
 void Read(const Bytes& file, ReadResult& out, bool paramsOnly = false) {
-  TMemoryStream stream(file);
-  PngReadStream(stream, out.bitmap, out.params, paramsOnly, TProgressContext{{}, nullptr, &out.aborted});
+  veilora::test::ReadFromMemory(PngReadStream, file, out, paramsOnly);
 }
 
 Bytes Write(TBitmap& bitmap, TIOParams& params) {
-  TMemoryStream stream;
-  bool aborted = false;
-  PngWriteStream(stream, bitmap, params, TProgressContext{{}, nullptr, &aborted});
-  EXPECT_FALSE(aborted);
-  return stream.Data();
+  return veilora::test::WriteToMemory(PngWriteStream, bitmap, params);
 }
 
 // ---------------------------------------------------------------- depths and colour types

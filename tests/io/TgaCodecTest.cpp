@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "image/ImageProc.h"
+#include "support/CodecRun.h"
 #include "support/HeadlessView.h"
 #include "support/Pixels.h"
 
@@ -59,23 +60,14 @@ Bytes operator+(Bytes a, const Bytes& b) {
   return a;
 }
 
-struct ReadResult {
-  TBitmap bitmap;
-  TIOParams params;
-  bool aborted = false;
-};
+using ReadResult = veilora::test::TReadResult;
 
 void Read(const Bytes& file, ReadResult& out, bool paramsOnly = false) {
-  TMemoryStream stream(file);
-  TgaReadStream(stream, out.bitmap, out.params, paramsOnly, TProgressContext{{}, nullptr, &out.aborted});
+  veilora::test::ReadFromMemory(TgaReadStream, file, out, paramsOnly);
 }
 
 Bytes Write(TBitmap& bitmap, TIOParams& params) {
-  TMemoryStream stream;
-  bool aborted = false;
-  TgaWriteStream(stream, bitmap, params, TProgressContext{{}, nullptr, &aborted});
-  EXPECT_FALSE(aborted);
-  return stream.Data();
+  return veilora::test::WriteToMemory(TgaWriteStream, bitmap, params);
 }
 
 // ---------------------------------------------------------------- writer layout
