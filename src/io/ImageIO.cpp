@@ -16,11 +16,13 @@
 #include "image/Display.h"
 #include "io/BmpCodec.h"
 #include "io/FormatRegistry.h"
+#include "io/GifCodec.h"
 #include "io/JpegCodec.h"
 #include "io/Metafile.h"
 #include "io/PcxCodec.h"
 #include "io/PngCodec.h"
 #include "io/TgaCodec.h"
+#include "io/TiffCodec.h"
 
 namespace veilora {
 
@@ -88,7 +90,10 @@ void WriteFileSafely(const std::string& fileName, Write write) {
     throw EStreamError("Cannot create file \"" + fileName + "\": " + std::strerror(errno));
   }
   const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-  std::string temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+  std::string hiddenName = ".";
+  hiddenName += target.filename().string();
+  hiddenName += ".XXXXXX";
+  std::string temporary = (folder / hiddenName).string();
   const int fd = ::mkstemp(temporary.data());
   if (fd < 0) {
     throw EStreamError("Cannot create file \"" + fileName + "\": " + std::strerror(errno));
@@ -180,6 +185,14 @@ TImageIO::Reader TImageIO::ReaderFor(std::int32_t fileType, std::int64_t byteCou
       return [this, &target, progress](TStream& s, bool paramsOnly) {
         JpegReadStream(s, target, Params, paramsOnly, progress);
       };
+    case ftGIF:
+      return [this, &target, progress](TStream& s, bool paramsOnly) {
+        GifReadStream(s, target, Params, paramsOnly, progress, nullptr);
+      };
+    case ftTIFF:
+      return [this, &target, progress](TStream& s, bool paramsOnly) {
+        TiffReadStream(s, target, Params, paramsOnly, progress, nullptr);
+      };
     default: break;
   }
   if (const TFileFormatInfo* info = FormatByType(fileType); info != nullptr && info->ReadFunction) {
@@ -199,6 +212,9 @@ TImageIO::Writer TImageIO::WriterFor(std::int32_t fileType) {
     case ftTGA: return [this, progress](TStream& s) { TgaWriteStream(s, *Bitmap(), Params, progress); };
     case ftPNG: return [this, progress](TStream& s) { PngWriteStream(s, *Bitmap(), Params, progress); };
     case ftJPEG: return [this, progress](TStream& s) { JpegWriteStream(s, *Bitmap(), Params, progress); };
+    case ftGIF: return [this, progress](TStream& s) { GifWriteStream(s, *Bitmap(), Params, progress); };
+    case ftTIFF:
+      return [this, progress](TStream& s) { TiffWriteStream(s, false, *Bitmap(), Params, progress); };
     default: return nullptr;
   }
 }
@@ -231,6 +247,11 @@ void TImageIO::FinishLoad(const std::string& fileName, std::int32_t fileType, bo
   // A PNG names the colour its transparency was flattened onto; the view shows it around the image.
   if (fileType == ftPNG) {
     SetBackground(RGBToColor(Params.PngBackground.r, Params.PngBackground.g, Params.PngBackground.b));
+  }
+  // A GIF shows its transparent colour, else its screen background, around the frame.
+  if (fileType == ftGIF) {
+    const TRGB& colour = Params.GifHasTransparent ? Params.GifTransparentColor : Params.GifBackground;
+    SetBackground(RGBToColor(colour.r, colour.g, colour.b));
   }
   ReportImageChange();
 }
@@ -306,6 +327,12 @@ void TImageIO::LoadFromFilePNG(const std::string& fileName) {
 void TImageIO::LoadFromFileJPEG(const std::string& fileName) {
   LoadFile(fileName, ftJPEG);
 }
+void TImageIO::LoadFromFileGIF(const std::string& fileName) {
+  LoadFile(fileName, ftGIF);
+}
+void TImageIO::LoadFromFileTIFF(const std::string& fileName) {
+  LoadFile(fileName, ftTIFF);
+}
 
 void TImageIO::LoadFromFilePCX(const std::string& fileName) {
   if (!BeginOperation()) return;
@@ -330,6 +357,29 @@ void TImageIO::LoadFromStreamTGA(TStream& stream) {
 }
 void TImageIO::LoadFromStreamPNG(TStream& stream) {
   LoadStream(stream, ftPNG, true);
+}
+void TImageIO::LoadFromStreamGIF(TStream& stream) {
+  LoadStream(stream, ftGIF, false);
+}
+
+void TImageIO::LoadFromStreamTIFF(TStream& stream) {
+  if (!BeginOperation()) return;
+  // With StreamHeaders the "TIFF" header must be there; without, one that is there is still read
+  // (loading by content recognises it) rather than taken for the byte-order mark.
+  const std::int64_t start = stream.Position();
+  std::array<std::uint8_t, kStreamHeaderBytes> header{};
+  std::int64_t endOfData = -1;
+  if (stream.ReadExact(header.data(), header.size()) && LeadingText(header.data(), 5) == "TIFF") {
+    endOfData = start + static_cast<std::int64_t>(kStreamHeaderBytes) + GetLE32(header.data() + 8);
+  } else if (StreamHeaders) {
+    Aborting = true;
+    return;
+  } else {
+    stream.Seek(start);
+  }
+  RunReader(ReaderFor(ftTIFF, stream.Remaining(), *Bitmap()), stream);
+  if (endOfData >= 0) stream.Seek(endOfData);
+  FinishLoad({}, ftTIFF, true);
 }
 
 void TImageIO::LoadFromStreamJPEG(TStream& stream) {
@@ -386,11 +436,8 @@ void TImageIO::LoadFromStream(TStream& stream) {
     case ftTGA: LoadFromStreamTGA(stream); return;
     case ftPNG: LoadFromStreamPNG(stream); return;
     case ftJPEG: LoadFromStreamJPEG(stream); return;
-    case ftTIFF:
-    case ftGIF:
-      // Recognised, but this build has no reader for it.
-      Aborting = true;
-      return;
+    case ftTIFF: LoadFromStreamTIFF(stream); return;
+    case ftGIF: LoadFromStreamGIF(stream); return;
     default: break;
   }
   Aborting = false;
@@ -506,6 +553,12 @@ void TImageIO::SaveToFilePNG(const std::string& fileName) {
 void TImageIO::SaveToFileJPEG(const std::string& fileName) {
   SaveFile(fileName, WriterFor(ftJPEG));
 }
+void TImageIO::SaveToFileGIF(const std::string& fileName) {
+  SaveFile(fileName, WriterFor(ftGIF));
+}
+void TImageIO::SaveToFileTIFF(const std::string& fileName) {
+  SaveFile(fileName, WriterFor(ftTIFF));
+}
 
 void TImageIO::SaveStream(TStream& stream, std::int32_t fileType) {
   if (!BeginOperation()) return;
@@ -515,7 +568,10 @@ void TImageIO::SaveStream(TStream& stream, std::int32_t fileType) {
     return;
   }
   ConvertForSaving();
-  const char* signature = fileType == ftPCX ? "PCX2" : fileType == ftJPEG ? "JFIF" : nullptr;
+  const char* signature = fileType == ftPCX    ? "PCX2"
+                          : fileType == ftJPEG ? "JFIF"
+                          : fileType == ftTIFF ? "TIFF"
+                                               : nullptr;
   const bool withHeader = StreamHeaders && signature != nullptr;
   const std::int64_t start = stream.Position();
   if (withHeader) {
@@ -556,6 +612,12 @@ void TImageIO::SaveToStreamPNG(TStream& stream) {
 }
 void TImageIO::SaveToStreamJPEG(TStream& stream) {
   SaveStream(stream, ftJPEG);
+}
+void TImageIO::SaveToStreamGIF(TStream& stream) {
+  SaveStream(stream, ftGIF);
+}
+void TImageIO::SaveToStreamTIFF(TStream& stream) {
+  SaveStream(stream, ftTIFF);
 }
 
 // ---- parameters only

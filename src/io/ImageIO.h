@@ -59,6 +59,11 @@ class TImageIO : public TImageComponent {
   // afterwards Background is the colour used.
   void LoadFromFilePNG(const std::string& fileName);
   void LoadFromFileJPEG(const std::string& fileName);
+  // Reads the frame Params.GifImageIndex; the view's background becomes the transparent colour
+  // when the frame has one, else the screen background.
+  void LoadFromFileGIF(const std::string& fileName);
+  // Reads the image Params.TiffImageIndex.
+  void LoadFromFileTIFF(const std::string& fileName);
   // Rasterises a Windows or enhanced metafile at width x height (-1: from the picture).
   void LoadFromFileMetafile(const std::string& fileName, int width, int height);
 
@@ -70,6 +75,9 @@ class TImageIO : public TImageComponent {
   void LoadFromStreamPNG(TStream& stream);
   // Reads a "JFIF" stream header when one is there, whatever StreamHeaders says.
   void LoadFromStreamJPEG(TStream& stream);
+  void LoadFromStreamGIF(TStream& stream);
+  // With StreamHeaders, expects the "TIFF" stream header and leaves the position after its data.
+  void LoadFromStreamTIFF(TStream& stream);
 
   void SaveToFileBMP(const std::string& fileName);
   void SaveToFilePCX(const std::string& fileName);
@@ -77,11 +85,16 @@ class TImageIO : public TImageComponent {
   void SaveToFilePNG(const std::string& fileName);
   // JPEG is lossy: hidden text does not survive it.
   void SaveToFileJPEG(const std::string& fileName);
+  // GIF is palette-based: hidden text does not survive it.
+  void SaveToFileGIF(const std::string& fileName);
+  void SaveToFileTIFF(const std::string& fileName);
   void SaveToStreamBMP(TStream& stream);
   void SaveToStreamPCX(TStream& stream);
   void SaveToStreamTGA(TStream& stream);
   void SaveToStreamPNG(TStream& stream);
   void SaveToStreamJPEG(TStream& stream);
+  void SaveToStreamGIF(TStream& stream);
+  void SaveToStreamTIFF(TStream& stream);
 
   // Fills the whole bitmap with Background.
   void FillWithBackground();
