@@ -77,6 +77,8 @@ Parsed Parse(const Bytes& file, std::size_t start = 0) {
       d.entries[GetLE16(e)] = Entry{GetLE16(e + 2), GetLE32(e + 4), GetLE32(e + 8)};
     }
     d.next = GetLE32(base + offset + 2 + 12 * n);
+    // Entries must come in ascending tag order, each tag once.
+    for (std::size_t i = 1; i < d.tags.size(); ++i) EXPECT_LT(d.tags[i - 1], d.tags[i]);
     parsed.directories.push_back(d);
     offset = d.next;
   }
@@ -301,8 +303,6 @@ TEST(TiffWriteLayout, ValuesBeforeTheStripAreBitsPerSampleThenTheTwoTexts) {
   EXPECT_FALSE(d.Has(285));
   for (int i = 0; i < 4; ++i) EXPECT_EQ(Number(r.file, d, 258, i), 8u);
   EXPECT_EQ(d.offset % 2, 0u);
-  // Ascending tags, nothing twice.
-  for (std::size_t i = 1; i < d.tags.size(); ++i) EXPECT_LT(d.tags[i - 1], d.tags[i]);
 }
 
 // ---------------------------------------------------------------- compression and photometric choices
