@@ -511,8 +511,9 @@ std::int32_t TiffWriteStream(TStream& stream, bool append, TBitmap& bitmap, TIOP
   if (plan.compression == kGroup3) values.AddLong(tagT4Options, plan.fax.twoDimensional ? 1 : 0);
   values.AddShort(tagResolutionUnit, 2);
   if (params.TiffPageNumber != 0 || params.TiffPageCount != 0) {
-    const auto number = static_cast<std::uint16_t>(params.TiffPageNumber);
-    const auto count = static_cast<std::uint16_t>(params.TiffPageCount);
+    // SHORT values: out-of-range numbers are held at the ends rather than wrapped.
+    const auto number = static_cast<std::uint16_t>(std::clamp(params.TiffPageNumber, 0, 65535));
+    const auto count = static_cast<std::uint16_t>(std::clamp(params.TiffPageCount, 0, 65535));
     values.Add(tagPageNumber, ftShort, 2, static_cast<std::uint32_t>(number) | std::uint32_t{count} << 16);
   }
 

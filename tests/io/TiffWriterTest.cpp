@@ -305,6 +305,26 @@ TEST(TiffWriteLayout, ValuesBeforeTheStripAreBitsPerSampleThenTheTwoTexts) {
   EXPECT_EQ(d.offset % 2, 0u);
 }
 
+TEST(TiffWriteLayout, ValuesOutsideTheirFieldsAreHeldAtTheEnds) {
+  // RATIONAL and SHORT fields hold no negative numbers; wrapping would write nonsense resolutions.
+  TBitmap image(2, 2, pf24bit);
+  TIOParams params = Params();
+  params.DpiX = -5;
+  params.TiffXPos = -1;
+  params.TiffYPos = 1000000;
+  params.TiffPageNumber = -3;
+  params.TiffPageCount = 70000;
+  const WriteResult r = Write(image, params);
+  const Parsed p = Parse(r.file);
+  ASSERT_EQ(p.directories.size(), 1u);
+  const Directory& d = p.directories[0];
+  EXPECT_EQ(ValueBytes(r.file, d.entries.at(282)), (Bytes{0, 0, 0, 0, 1, 0, 0, 0}));
+  EXPECT_EQ(ValueBytes(r.file, d.entries.at(286)), (Bytes{0, 0, 0, 0, 0x10, 0x27, 0, 0}));
+  EXPECT_EQ(ValueBytes(r.file, d.entries.at(287)), (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0x10, 0x27, 0, 0}));
+  EXPECT_EQ(Number(r.file, d, 297, 0), 0u);
+  EXPECT_EQ(Number(r.file, d, 297, 1), 65535u);
+}
+
 // ---------------------------------------------------------------- compression and photometric choices
 
 struct ChoiceCase {
@@ -365,6 +385,10 @@ TEST_P(TiffWriteChoice, WritesTheTagsAndAStripThatDecodesToTheImage) {
     for (int y = 0; y < 7; ++y) encoder.EncodeRow(rows.data() + 3 * y);
     encoder.Finish();
     EXPECT_EQ(strip, expected.Data());
+    // And it decodes to the rows, black as the set bit.
+    Bytes decoded(rows.size(), 0);
+    EXPECT_EQ(FaxDecodeStrip(strip.data(), strip.size(), options, 23, 7, decoded.data()), 7);
+    EXPECT_EQ(decoded, rows);
     if (c.fileCompression == 3) {
       EXPECT_EQ(Number(r.file, d, 292), c.compression == 3 ? 1u : 0u);
     }
