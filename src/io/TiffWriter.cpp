@@ -157,10 +157,16 @@ class TLzwCloser {
   TStream& stream_;
 };
 
-// One row of the picture in file order: blue, green, red becomes red, green, blue, or the
-// standard naive CMYK (K = 255 - max(R, G, B), C = 255 - R - K, ...), so that R = 255 - C - K holds
-// exactly. With the predictor every sample becomes its difference from the same sample of the pixel
-// to its left, in one pass.
+// The standard conversion to CMYK: K = 255 - max(R, G, B) and C = (255 - R - K) x 255 / (255 - K),
+// likewise M and Y, truncated. Readers that render CMYK as (255 - C) x (255 - K) / 255, truncated,
+// as libtiff does, get every colour back exactly: 255 - C is the smallest value that gives R.
+std::uint8_t InkOf(std::uint8_t channel, std::uint8_t max) {
+  return static_cast<std::uint8_t>(255u * (max - channel) / max);
+}
+
+// One row of the picture in file order: blue, green, red becomes red, green, blue, or CMYK. With
+// the predictor every sample becomes its difference from the same sample of the pixel to its left,
+// in one pass.
 void ColourRow(const std::uint8_t* source, int width, bool cmyk, bool predictor, std::uint8_t* out) {
   if (!cmyk) {
     if (!predictor) {
@@ -193,9 +199,12 @@ void ColourRow(const std::uint8_t* source, int width, bool cmyk, bool predictor,
     const std::uint8_t g = source[1];
     const std::uint8_t r = source[2];
     const std::uint8_t max = std::max({r, g, b});
-    const std::uint8_t cmykPixel[4] = {static_cast<std::uint8_t>(max - r), static_cast<std::uint8_t>(max - g),
-                                       static_cast<std::uint8_t>(max - b),
-                                       static_cast<std::uint8_t>(255 - max)};
+    std::uint8_t cmykPixel[4] = {0, 0, 0, static_cast<std::uint8_t>(255 - max)};
+    if (max != 0) {
+      cmykPixel[0] = InkOf(r, max);
+      cmykPixel[1] = InkOf(g, max);
+      cmykPixel[2] = InkOf(b, max);
+    }
     for (int k = 0; k < 4; ++k) {
       out[k] = predictor ? static_cast<std::uint8_t>(cmykPixel[k] - previous[k]) : cmykPixel[k];
       previous[k] = cmykPixel[k];

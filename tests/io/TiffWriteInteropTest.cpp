@@ -126,27 +126,18 @@ Bytes Rgb(const TBitmap& bitmap) {
   return RawFromBitmap(bitmap).rgb;
 }
 
-// The CMYK samples we write for each pixel: K = 255 - max, C = max - R, and so on.
+// The CMYK samples we write for each pixel: K = 255 - max, C = 255 (max - R) / max, and so on.
 Bytes CmykOf(const TBitmap& bitmap) {
   const Bytes rgb = Rgb(bitmap);
   Bytes cmyk;
   for (std::size_t i = 0; i < rgb.size(); i += 3) {
-    const std::uint8_t max = std::max({rgb[i], rgb[i + 1], rgb[i + 2]});
-    cmyk.insert(cmyk.end(),
-                {static_cast<std::uint8_t>(max - rgb[i]), static_cast<std::uint8_t>(max - rgb[i + 1]),
-                 static_cast<std::uint8_t>(max - rgb[i + 2]), static_cast<std::uint8_t>(255 - max)});
+    const int max = std::max({rgb[i], rgb[i + 1], rgb[i + 2]});
+    for (int k = 0; k < 3; ++k) {
+      cmyk.push_back(static_cast<std::uint8_t>(max == 0 ? 0 : 255 * (max - rgb[i + k]) / max));
+    }
+    cmyk.push_back(static_cast<std::uint8_t>(255 - max));
   }
   return cmyk;
-}
-
-// libtiff renders CMYK multiplicatively: R = (255 - K) x (255 - C) / 255, truncated.
-Bytes LibtiffCmykToRgb(const Bytes& cmyk) {
-  Bytes rgb;
-  for (std::size_t i = 0; i < cmyk.size(); i += 4) {
-    const int k = 255 - cmyk[i + 3];
-    for (int c = 0; c < 3; ++c) rgb.push_back(static_cast<std::uint8_t>(k * (255 - cmyk[i + c]) / 255));
-  }
-  return rgb;
 }
 
 bool Save(TBitmap& bitmap, TIOParams& params, const std::string& file, bool append = false) {
@@ -208,7 +199,8 @@ TEST_P(TiffOpensInPeers, WithTheSamePixels) {
   if (c.photometric == 5) {
     EXPECT_EQ(modes[0], "CMYK");
     EXPECT_EQ(pillow[0].bytes, CmykOf(image));
-    EXPECT_EQ(libtiff[0].bytes, LibtiffCmykToRgb(CmykOf(image)));
+    // libtiff renders CMYK as (255 - C) x (255 - K) / 255, which gives every colour back.
+    EXPECT_EQ(libtiff[0].bytes, Rgb(image));
   } else {
     EXPECT_EQ(modes[0], c.bilevel ? "1" : "RGB");
     EXPECT_EQ(pillow[0].bytes, Rgb(image));

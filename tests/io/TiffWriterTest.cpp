@@ -443,9 +443,9 @@ TEST(TiffWriteCmyk, BlackIsWhatTheBrightestChannelLacks) {
   EXPECT_EQ(Number(r.file, d, 262), 5u);
   EXPECT_EQ(Number(r.file, d, 277), 4u);
   EXPECT_EQ(d.entries.at(258).count, 4u);
-  // C = max - R, M = max - G, Y = max - B, K = 255 - max.
-  const Bytes expected = {0, 255, 255, 0, 20, 10,  0,   225, 0, 0, 0, 255,
-                          0, 0,   0,   0, 0,  100, 150, 55,  0, 0, 0, 248};
+  // K = 255 - max, C = 255 (max - R) / max truncated, likewise M and Y; black has no colour ink.
+  const Bytes expected = {0, 255, 255, 0, 170, 85,  0,   225, 0, 0, 0, 255,
+                          0, 0,   0,   0, 0,   127, 191, 55,  0, 0, 0, 248};
   EXPECT_EQ(Strip(r.file, d), expected);
 }
 
@@ -580,10 +580,11 @@ TEST_P(TiffWriteLzw, CodesRowByRowWithThePredictorWhereItApplies) {
   if (c.samples == 4) {
     const Bytes rgb = FileRows(image);
     for (std::size_t i = 0; i < rgb.size(); i += 3) {
-      const std::uint8_t max = std::max({rgb[i], rgb[i + 1], rgb[i + 2]});
-      rows.insert(rows.end(),
-                  {static_cast<std::uint8_t>(max - rgb[i]), static_cast<std::uint8_t>(max - rgb[i + 1]),
-                   static_cast<std::uint8_t>(max - rgb[i + 2]), static_cast<std::uint8_t>(255 - max)});
+      const int max = std::max({rgb[i], rgb[i + 1], rgb[i + 2]});
+      for (int k = 0; k < 3; ++k) {
+        rows.push_back(static_cast<std::uint8_t>(max == 0 ? 0 : 255 * (max - rgb[i + k]) / max));
+      }
+      rows.push_back(static_cast<std::uint8_t>(255 - max));
     }
   } else {
     rows = FileRows(image);
