@@ -312,7 +312,16 @@ class TValueWriter {
     if (text.empty()) return;
     std::vector<std::uint8_t> bytes(text.begin(), text.end());
     bytes.push_back(0);
-    AddOutOfLine(tag, ftAscii, static_cast<std::uint32_t>(bytes.size()), bytes);
+    const auto count = static_cast<std::uint32_t>(bytes.size());
+    if (bytes.size() <= 4) {
+      // Values that fit into the entry's 4 bytes must be kept there: every reader looks for them
+      // there, and would take an offset for the text.
+      std::uint8_t field[4] = {};
+      std::memcpy(field, bytes.data(), bytes.size());
+      Add(tag, ftAscii, count, GetLE32(field));
+      return;
+    }
+    AddOutOfLine(tag, ftAscii, count, bytes);
   }
   void AddRational(std::uint16_t tag, std::uint32_t numerator, std::uint32_t denominator) {
     std::vector<std::uint8_t> bytes(8);

@@ -3,12 +3,15 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "io/ColorQuantizer.h"
 #include "io/FaxCodec.h"
+#include "io/LzwCoders.h"
 #include "io/PackBits.h"
 #include "io/TiffCodec.h"
 #include "support/Pixels.h"
@@ -19,6 +22,7 @@ using veilora::test::FillRandom;
 using veilora::test::Paint;
 using veilora::test::PixelBytesTopDown;
 using veilora::test::Rgb;
+using veilora::test::SetPixel;
 
 namespace {
 
@@ -225,7 +229,8 @@ TEST(TiffWriteGolden, TwoByTwoTrueColourWithDefaultParameters) {
 }
 
 TEST(TiffWriteGolden, TwoColourWithTextsPositionsAndPageNumbers) {
-  // Odd lengths everywhere: a 3-byte page name leaves the directory one byte short of even.
+  // A text of up to 4 bytes with its zero sits in its entry; a 7-byte page name leaves the
+  // directory one byte short of even.
   TBitmap image(10, 2, pf1bit);
   image.ScanLine(0)[0] = 0xA5;
   image.ScanLine(0)[1] = 0xFF;  // only the top two bits are pixels
@@ -236,7 +241,7 @@ TEST(TiffWriteGolden, TwoColourWithTextsPositionsAndPageNumbers) {
   params.SamplesPerPixel = 1;
   params.TiffPhotometric = 1;
   params.TiffDocumentName = "Doc";
-  params.TiffPageName = "P1";
+  params.TiffPageName = "Page 1";
   params.TiffXPos = 2;
   params.TiffYPos = 3;
   params.TiffPageNumber = 1;
@@ -246,14 +251,13 @@ TEST(TiffWriteGolden, TwoColourWithTextsPositionsAndPageNumbers) {
 
   Bytes expected = {'I', 'I', 42, 0};
   PutLE(expected, 52, 4);
-  expected.insert(expected.end(), {'D', 'o', 'c', 0});        // 8: DocumentName
-  expected.insert(expected.end(), {0xA5, 0xC0, 0x0F, 0x40});  // 12: the strip, spare bits clear
-  PutLE(expected, 72, 4);                                     // 16: XResolution
+  expected.insert(expected.end(), {0xA5, 0xC0, 0x0F, 0x40});  // 8: the strip, spare bits clear
+  PutLE(expected, 72, 4);                                     // 12: XResolution
   PutLE(expected, 1, 4);
-  PutLE(expected, 300, 4);  // 24: YResolution
+  PutLE(expected, 300, 4);  // 20: YResolution
   PutLE(expected, 1, 4);
-  expected.insert(expected.end(), {'P', '1', 0});  // 32: PageName
-  PutLE(expected, 20000, 4);                       // 35: XPosition 2 inches
+  expected.insert(expected.end(), {'P', 'a', 'g', 'e', ' ', '1', 0});  // 28: PageName
+  PutLE(expected, 20000, 4);                                           // 35: XPosition 2 inches
   PutLE(expected, 10000, 4);
   PutLE(expected, 30000, 4);  // 43: YPosition 3 inches
   PutLE(expected, 10000, 4);
@@ -264,14 +268,14 @@ TEST(TiffWriteGolden, TwoColourWithTextsPositionsAndPageNumbers) {
   PutEntry(expected, 258, 3, 1, 1);
   PutEntry(expected, 259, 3, 1, 1);
   PutEntry(expected, 262, 3, 1, 1);
-  PutEntry(expected, 269, 2, 4, 8);
-  PutEntry(expected, 273, 4, 1, 12);
+  PutEntry(expected, 269, 2, 4, 'D' | 'o' << 8 | 'c' << 16);
+  PutEntry(expected, 273, 4, 1, 8);
   PutEntry(expected, 277, 3, 1, 1);
   PutEntry(expected, 278, 4, 1, 2);
   PutEntry(expected, 279, 4, 1, 4);
-  PutEntry(expected, 282, 5, 1, 16);
-  PutEntry(expected, 283, 5, 1, 24);
-  PutEntry(expected, 285, 2, 3, 32);
+  PutEntry(expected, 282, 5, 1, 12);
+  PutEntry(expected, 283, 5, 1, 20);
+  PutEntry(expected, 285, 2, 7, 28);
   PutEntry(expected, 286, 5, 1, 35);
   PutEntry(expected, 287, 5, 1, 43);
   PutEntry(expected, 296, 3, 1, 2);
@@ -823,6 +827,195 @@ TEST(TiffAppendChain, OffsetsCountFromWhereTheFileStarts) {
   const Parsed p = Parse(stream.Data(), 12);
   ASSERT_EQ(p.directories.size(), 2u);
   EXPECT_EQ(Strip(stream.Data(), p.directories[0], 12), FileRows(first));
+}
+
+// ---------------------------------------------------------------- back through our reader
+
+// Clears the bits past the width in a 1-bit image's rows: they are not pixels, and no file keeps them.
+void ClearSpareBits(TBitmap& image) {
+  if (image.PixelFormat() != pf1bit || image.Width() % 8 == 0) return;
+  for (int y = 0; y < image.Height(); ++y) {
+    image.ScanLine(y)[image.Width() / 8] &= static_cast<std::uint8_t>(0xFF00u >> (image.Width() % 8));
+  }
+}
+
+struct ReadBack {
+  TBitmap bitmap;
+  TIOParams params;
+  std::int32_t count = 0;
+  bool aborted = false;
+};
+
+void ReadTiff(const Bytes& file, ReadBack& out, std::int32_t index = 0) {
+  TMemoryStream stream(file);
+  out.params.TiffImageIndex = index;
+  TiffReadStream(stream, out.bitmap, out.params, false, TProgressContext{{}, nullptr, &out.aborted},
+                 &out.count);
+}
+
+// Puts the program's LZW coders into the process-wide hooks for one test, as start-up does.
+struct ScopedLzwCoders {
+  ScopedLzwCoders() : saved(GlobalLzwHooks()) { InstallLzwCoders(); }
+  ~ScopedLzwCoders() { GlobalLzwHooks() = saved; }
+  TLzwHooks saved;
+};
+
+struct RoundTripCase {
+  const char* name;
+  int compression;
+  int photometric;
+  bool bilevel;
+};
+
+class TiffRoundTrip : public testing::TestWithParam<RoundTripCase> {};
+
+TEST_P(TiffRoundTrip, ReloadsIdenticalWithItsParameters) {
+  const RoundTripCase& c = GetParam();
+  ScopedLzwCoders lzw;
+  TBitmap image(45, 19, c.bilevel ? pf1bit : pf24bit);
+  FillRandom(image, 31);
+  ClearSpareBits(image);
+  image.FillRect(3, 2, 30, 9, c.bilevel ? clWhite : RGBToColor(12, 200, 77));
+  TIOParams params;
+  params.DpiX = 200;
+  params.DpiY = 100;
+  params.TiffCompression = static_cast<std::uint8_t>(c.compression);
+  params.TiffPhotometric = static_cast<std::uint8_t>(c.photometric);
+  params.TiffDocumentName = "doc";
+  params.TiffImageDescription = "what it shows";
+  params.TiffPageName = "page";
+  params.TiffXPos = 2;
+  params.TiffYPos = 5;
+  params.TiffPageNumber = 3;
+  params.TiffPageCount = 9;
+  if (c.bilevel) {
+    params.BitsPerSample = 1;
+    params.SamplesPerPixel = 1;
+  }
+  const WriteResult w = Write(image, params);
+  ASSERT_FALSE(w.aborted);
+
+  ReadBack r;
+  ReadTiff(w.file, r);
+  ASSERT_FALSE(r.aborted);
+  EXPECT_EQ(r.count, 1);
+  ASSERT_EQ(r.bitmap.PixelFormat(), image.PixelFormat());
+  ASSERT_EQ(r.bitmap.Width(), 45);
+  ASSERT_EQ(r.bitmap.Height(), 19);
+  EXPECT_EQ(PixelBytesTopDown(r.bitmap), PixelBytesTopDown(image));
+  EXPECT_EQ(r.params.TiffCompression, c.compression);
+  EXPECT_EQ(r.params.DpiX, 200);
+  EXPECT_EQ(r.params.DpiY, 100);
+  EXPECT_EQ(r.params.TiffDocumentName, "doc");
+  EXPECT_EQ(r.params.TiffImageDescription, "what it shows");
+  EXPECT_EQ(r.params.TiffPageName, "page");
+  EXPECT_EQ(r.params.TiffXPos, 2);
+  EXPECT_EQ(r.params.TiffYPos, 5);
+  EXPECT_EQ(r.params.TiffPageNumber, 3);
+  EXPECT_EQ(r.params.TiffPageCount, 9);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TiffRoundTrip,
+    testing::Values(RoundTripCase{"Rgb", 0, 2, false}, RoundTripCase{"RgbLzw", 5, 2, false},
+                    RoundTripCase{"RgbPackBits", 8, 2, false}, RoundTripCase{"Cmyk", 0, 5, false},
+                    RoundTripCase{"CmykLzw", 5, 5, false}, RoundTripCase{"Bilevel", 0, 1, true},
+                    RoundTripCase{"BilevelWhiteIsZero", 0, 0, true}, RoundTripCase{"BilevelLzw", 5, 0, true},
+                    RoundTripCase{"BilevelPackBits", 8, 1, true},
+                    RoundTripCase{"ModifiedHuffman", 1, 1, true}, RoundTripCase{"Group3", 2, 1, true},
+                    RoundTripCase{"Group3TwoD", 3, 1, true}, RoundTripCase{"Group4", 4, 1, true}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST(TiffRoundTripCmyk, EveryColourComesBack) {
+  // All 2^24 colours would be slow; every red and green with a spread of blues covers each max.
+  TBitmap image(256, 256, pf24bit);
+  for (int y = 0; y < 256; ++y) {
+    for (int x = 0; x < 256; ++x) {
+      SetPixel(image, x, y, Rgb(x, y, (x * 7 + y * 13) & 255));
+    }
+  }
+  TIOParams params = Params();
+  params.TiffPhotometric = 5;
+  const WriteResult w = Write(image, params);
+  ReadBack r;
+  ReadTiff(w.file, r);
+  ASSERT_FALSE(r.aborted);
+  EXPECT_EQ(PixelBytesTopDown(r.bitmap), PixelBytesTopDown(image));
+}
+
+TEST(TiffRoundTripPages, AppendedImagesReadBackByIndex) {
+  ScopedLzwCoders lzw;
+  std::vector<std::unique_ptr<TBitmap>> images;
+  Bytes file;
+  // Pages written in the order 0, then inserted at 0, then appended, then inserted at 1: the
+  // chain holds [1, 3, 0, 2].
+  const int insertAt[4] = {0, 0, 10, 1};
+  for (int i = 0; i < 4; ++i) {
+    images.push_back(std::make_unique<TBitmap>(10 + i, 5 + i, i == 2 ? pf1bit : pf24bit));
+    FillRandom(*images.back(), static_cast<std::uint32_t>(40 + i));
+    ClearSpareBits(*images.back());
+    TIOParams params = Params();
+    params.TiffImageIndex = insertAt[i];
+    params.TiffCompression = static_cast<std::uint8_t>(i == 2 ? 4 : i == 1 ? 5 : 8);
+    if (i == 2) {
+      params.BitsPerSample = 1;
+      params.SamplesPerPixel = 1;
+    }
+    const WriteResult w = Write(*images.back(), params, i > 0, file);
+    ASSERT_EQ(w.count, i + 1);
+    file = w.file;
+  }
+  const int order[4] = {1, 3, 0, 2};
+  for (int index = 0; index < 4; ++index) {
+    ReadBack r;
+    ReadTiff(file, r, index);
+    ASSERT_FALSE(r.aborted);
+    EXPECT_EQ(r.count, 4);
+    const TBitmap& expected = *images[static_cast<std::size_t>(order[index])];
+    ASSERT_EQ(r.bitmap.Width(), expected.Width());
+    EXPECT_EQ(PixelBytesTopDown(r.bitmap), PixelBytesTopDown(expected)) << "index " << index;
+  }
+}
+
+TEST(TiffRoundTripAnyParameters, OurReaderTakesEveryFileTheWriterMakes) {
+  ScopedLzwCoders lzw;
+  for (const TPixelFormat format : {pf1bit, pf8bit, pf24bit, pf32bit}) {
+    TBitmap image(13, 4, format);
+    FillRandom(image, 23);
+    ClearSpareBits(image);
+    for (int compression = 0; compression <= 9; ++compression) {
+      for (int photometric = 0; photometric <= 7; ++photometric) {
+        for (const auto& [bits, samples] :
+             std::vector<std::pair<int, int>>{{1, 1}, {8, 3}, {8, 1}, {16, 3}, {0, 0}}) {
+          TIOParams params = Params();
+          params.TiffLzwCompress = GlobalLzwHooks().tiffCompress;
+          params.TiffCompression = static_cast<std::uint8_t>(compression);
+          params.TiffPhotometric = static_cast<std::uint8_t>(photometric);
+          params.BitsPerSample = bits;
+          params.SamplesPerPixel = samples;
+          const WriteResult w = Write(image, params);
+          ASSERT_FALSE(w.aborted);
+          ReadBack r;
+          ReadTiff(w.file, r);
+          SCOPED_TRACE(testing::Message()
+                       << "format " << int{format} << " compression " << compression << " photometric "
+                       << photometric << " depth " << bits << "/" << samples);
+          ASSERT_FALSE(r.aborted);
+          const bool bilevel = bits == 1 && samples == 1;
+          ASSERT_EQ(r.bitmap.PixelFormat(), bilevel ? pf1bit : pf24bit);
+          ASSERT_EQ(r.bitmap.Width(), 13);
+          // A true-colour picture comes back as the writer's 24-bit copy of it.
+          if (!bilevel) {
+            TBitmap colour;
+            ConvertTo24Bit(image, colour);
+            EXPECT_EQ(PixelBytesTopDown(r.bitmap), PixelBytesTopDown(colour));
+          } else if (format == pf1bit) {
+            EXPECT_EQ(PixelBytesTopDown(r.bitmap), PixelBytesTopDown(image));
+          }
+        }
+      }
+    }
+  }
 }
 
 }  // namespace
