@@ -16,7 +16,8 @@ dump TIF OUT
 wrap IN OUT.tif
     IN: width, height, compression (2, 3 or 4), T4Options, then one strip of coded rows; writes
     OUT.tif, a minimal little-endian WhiteIsZero TIFF holding that strip, checks that tiffinfo -D
-    decodes it without complaint and prints the pixels as Pillow decodes them to OUT.tif.bits
+    decodes it without complaint and writes the pixels as Pillow decodes them to OUT.tif.bits
+    (a BITS file)
 """
 import struct
 import subprocess
