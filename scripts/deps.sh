@@ -6,7 +6,8 @@ set -euo pipefail
 packages=("$@")
 if [ ${#packages[@]} -eq 0 ]; then
   packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev python3-pil
-    libpng-dev zlib1g-dev libjpeg62-turbo-dev libtiff-tools giflib-tools libtiff-dev libgif-dev)
+    libpng-dev zlib1g-dev libjpeg62-turbo-dev libtiff-tools giflib-tools libtiff-dev libgif-dev
+    qt6-base-dev libgl-dev xvfb xauth)
 fi
 
 missing=()
