@@ -291,6 +291,25 @@ void TSampleConverter::Convert(const std::uint8_t* const* planes, std::uint8_t* 
   ConvertGeneral(planes, target);
 }
 
+bool TSampleConverter::ConvertsDifferences() const {
+  return layout_.photometric == kTiffRgb && layout_.bitsPerSample == 8 && !layout_.separatePlanes;
+}
+
+void TSampleConverter::ConvertDifferences(const std::uint8_t* row, std::uint8_t* out) const {
+  const auto step = static_cast<std::size_t>(layout_.samplesPerPixel);
+  unsigned red = 0;
+  unsigned green = 0;
+  unsigned blue = 0;
+  for (int x = 0; x < layout_.width; ++x, row += step, out += 3) {
+    red += row[0];
+    green += row[1];
+    blue += row[2];
+    out[0] = static_cast<std::uint8_t>(blue);
+    out[1] = static_cast<std::uint8_t>(green);
+    out[2] = static_cast<std::uint8_t>(red);
+  }
+}
+
 TRGB LabToSrgb(double l, double a, double b) {
   // The D50 white, as the graphic arts use for L*a*b* data.
   constexpr double kWhiteX = 0.9642;

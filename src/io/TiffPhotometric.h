@@ -66,6 +66,12 @@ class TSampleConverter {
   // subsampled YCbCr, whose last data row may cover fewer) to out[0..rows-1], each width pixels.
   void Convert(const std::uint8_t* const* planes, std::uint8_t* const* out, int rows);
 
+  // 8-bit RGB in one plane: horizontal differencing can be undone in the same pass as the
+  // conversion, which saves two passes over every row of the most common compressed colour TIFF.
+  bool ConvertsDifferences() const;
+  // Converts one row whose samples are differences from the same sample of the pixel to the left.
+  void ConvertDifferences(const std::uint8_t* row, std::uint8_t* out) const;
+
  private:
   std::uint32_t Sample(const std::uint8_t* const* planes, int channel, int x) const;
   void ConvertGeneral(const std::uint8_t* const* planes, std::uint8_t* out);

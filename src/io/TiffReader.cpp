@@ -335,6 +335,7 @@ class TStripRows {
   struct TSetup {
     std::uint32_t compression = kNone;
     std::size_t rowBytes = 0;
+    // Differencing to undo here; when the conversion undoes it, rows come as decoded.
     bool predictor = false;
     int bits = 8;
     std::size_t predictorStride = 1;
@@ -400,11 +401,13 @@ class TStripRows {
           available_ = 0;
           return nullptr;
         }
-        std::memcpy(row_.data(), decoded, rowBytes);
+        // The decoder's buffer holds the row until its next call for this strip.
+        row = decoded;
         if (setup_.predictor) {
+          std::memcpy(row_.data(), decoded, rowBytes);
           UndoPredictor(row_.data(), rowBytes, setup_.bits, setup_.predictorStride, setup_.bigEndian);
+          row = row_.data();
         }
-        row = row_.data();
         break;
       }
       case kNone: row = raw_.data() + next_ * rowBytes; break;
@@ -462,8 +465,10 @@ void Report(const TDecodeJob& job, int rowsDone) {
 }
 
 // Decodes strips of uncompressed, PackBits, LZW or fax data. False when data is missing or broken.
-bool DecodeStrips(TDecodeJob& job, const TStripRows::TSetup& setup, TRowPlacer& placer) {
+bool DecodeStrips(TDecodeJob& job, TStripRows::TSetup setup, TRowPlacer& placer) {
   TSampleConverter& converter = job.converter;
+  const bool convertDifferences = setup.predictor && converter.ConvertsDifferences();
+  if (convertDifferences) setup.predictor = false;
   const int planes = converter.Planes();
   const int perRow = converter.PixelRowsPerRow();
   std::vector<std::unique_ptr<TStripRows>> sources;
@@ -498,7 +503,11 @@ bool DecodeStrips(TDecodeJob& job, const TStripRows::TSetup& setup, TRowPlacer& 
       for (int i = 0; i < rows; ++i)
         out[static_cast<std::size_t>(i)] = work.data() + pixelRowBytes * static_cast<std::size_t>(i);
       if (direct != nullptr) out[0] = direct;
-      converter.Convert(rowOfPlane.data(), out.data(), rows);
+      if (convertDifferences) {
+        converter.ConvertDifferences(rowOfPlane[0], out[0]);
+      } else {
+        converter.Convert(rowOfPlane.data(), out.data(), rows);
+      }
       for (int i = 0; i < rows; ++i) {
         if (direct == nullptr) placer.Place(row, out[static_cast<std::size_t>(i)]);
         ++row;
