@@ -92,6 +92,7 @@ struct TTiffJpegDecoder::TJob {
   bool created = false;
   std::uint16_t photometric = 0;
   int width = 0;
+  int maxHeight = 0;
   int components = 3;
   std::vector<std::uint8_t> row;
 
@@ -153,8 +154,10 @@ int DecodeRows(TJob& job, int rows, TTiffJpegRowSink sink, void* context) {
   // The TIFF entry, not the JPEG markers, tells the colour space of the data.
   cinfo.jpeg_color_space = DataColourSpace(job.photometric);
   cinfo.out_color_space = job.components == 1 ? JCS_GRAYSCALE : job.components == 4 ? JCS_CMYK : JCS_RGB;
+  // A strip taller than the strips of the image would only make the library buffer rows (a whole
+  // progressive image of them) that are never used.
   if (cinfo.num_components != job.components || cinfo.image_width != static_cast<JDIMENSION>(job.width) ||
-      cinfo.image_height == 0) {
+      cinfo.image_height == 0 || cinfo.image_height > static_cast<JDIMENSION>(job.maxHeight)) {
     jpeg_abort_decompress(&cinfo);
     return 0;
   }
@@ -181,11 +184,13 @@ TTiffJpegDecoder::TTiffJpegDecoder() : job_(std::make_unique<TJob>()) {}
 TTiffJpegDecoder::~TTiffJpegDecoder() = default;
 
 bool TTiffJpegDecoder::Begin(const std::uint8_t* tables, std::size_t tablesBytes, std::uint16_t photometric,
-                             int width) {
+                             int width, int stripRows) {
   TJob& job = *job_;
-  if (job.created || width < 1 || DataColourSpace(photometric) == JCS_UNKNOWN) return false;
+  if (job.created || width < 1 || stripRows < 1 || DataColourSpace(photometric) == JCS_UNKNOWN) return false;
   job.photometric = photometric;
   job.width = width;
+  // Some encoders fill the last row of blocks of a strip: allow up to a whole 16-row MCU more.
+  job.maxHeight = stripRows + 15;
   job.components = photometric <= 1 ? 1 : photometric == 5 ? 4 : 3;
   job.row.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(job.components));
 

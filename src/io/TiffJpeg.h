@@ -23,9 +23,10 @@ class TTiffJpegDecoder {
   TTiffJpegDecoder& operator=(const TTiffJpegDecoder&) = delete;
 
   // Prepares for an image of `width` pixels per row with this photometric interpretation (0, 1
-  // grey; 2 RGB; 5 CMYK; 6 YCbCr); `tables` may be empty. False when the interpretation has no
-  // JPEG decoding or the tables are broken.
-  bool Begin(const std::uint8_t* tables, std::size_t tablesBytes, std::uint16_t photometric, int width);
+  // grey; 2 RGB; 5 CMYK; 6 YCbCr) whose strips hold at most `stripRows` rows; `tables` may be
+  // empty. False when the interpretation has no JPEG decoding or the tables are broken.
+  bool Begin(const std::uint8_t* tables, std::size_t tablesBytes, std::uint16_t photometric, int width,
+             int stripRows);
   // Bytes per pixel handed to the sink.
   int PixelBytes() const;
   // Decodes up to `rows` rows of one strip, passing each to the sink. Returns the number of rows

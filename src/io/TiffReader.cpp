@@ -545,7 +545,7 @@ bool TakeJpegRow(void* context, int row, const std::uint8_t* pixels) {
 bool DecodeJpegStrips(TDecodeJob& job, const std::vector<std::uint8_t>& tables, TRowPlacer& placer) {
   TTiffJpegDecoder decoder;
   if (!decoder.Begin(tables.data(), tables.size(), static_cast<std::uint16_t>(job.info.photometric),
-                     job.width)) {
+                     job.width, static_cast<int>(job.rowsPerStrip))) {
     return false;
   }
   // The library delivers grey, RGB (YCbCr data converted) or CMYK samples; the photometric

@@ -557,6 +557,13 @@ TEST(TiffCompression, JpegStripsDecodeAsTheirJpegData) {
   EXPECT_TRUE(partial.aborted);
   EXPECT_EQ(PixelAt(partial.bitmap, 5, 0), PixelAt(expected, 5, 0));
 
+  // A strip holding far more rows than the image's strips have is refused before it is decoded.
+  TiffBuilder tall;
+  tall.Image(40, 128, {8, 8, 8}, 6, jpeg.Data(), 7).Long(278, {16});
+  Loaded refused;
+  Load(tall.Build(), refused);
+  EXPECT_TRUE(refused.aborted);
+
   // Old-style JPEG is refused.
   TiffBuilder d;
   d.Image(40, 128, {8, 8, 8}, 6, jpeg.Data(), 6);
