@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <random>
 #include <set>
 #include <string>
 #include <utility>
@@ -804,6 +805,47 @@ TEST(TiffAppendChain, ALinkToAMissingDirectoryIsReplaced) {
   const WriteResult r = Write(image, params, true, file);
   EXPECT_EQ(r.count, 1);
   EXPECT_EQ(Widths(r.file), (std::vector<std::uint32_t>{99}));
+}
+
+TEST(TiffAppendChain, DamagedChainsNeverLeadOutsideTheFile) {
+  // Random directories and links, many pointing nowhere, at odd places or at each other: the walk
+  // stays inside the stream, ends, changes one link at most and always leaves the new image
+  // reachable from the header within the count it returns.
+  std::mt19937 random(8);
+  for (int trial = 0; trial < 300; ++trial) {
+    Bytes file(16 + random() % 120);
+    for (std::uint8_t& b : file) b = static_cast<std::uint8_t>(random() % 4 == 0 ? random() : random() % 3);
+    file[0] = 'I';
+    file[1] = 'I';
+    file[2] = 42;
+    file[3] = 0;
+    // Links that mostly land inside the file.
+    for (int k = 0; k < 6; ++k) {
+      const std::size_t at = 8 + random() % (file.size() - 11);
+      PutLE32(file.data() + at, static_cast<std::uint32_t>(random() % (file.size() + 8)));
+    }
+    PutLE32(file.data() + 4, static_cast<std::uint32_t>(8 + random() % (file.size() - 8)));
+    TBitmap image(99, 1, pf24bit);
+    TIOParams params = Params();
+    params.TiffImageIndex = static_cast<std::int32_t>(random() % 5) - 1;
+    const WriteResult r = Write(image, params, true, file);
+    ASSERT_FALSE(r.aborted);
+    ASSERT_GE(r.count, 1);
+    std::size_t changed = 0;
+    for (std::size_t i = 0; i < file.size(); ++i) changed += file[i] != r.file[i];
+    EXPECT_LE(changed, 4u);
+    // Follow the links from the header, r.count steps at most, to the new directory.
+    std::uint32_t offset = GetLE32(r.file.data() + 4);
+    bool found = false;
+    for (int step = 0; step < r.count && !found; ++step) {
+      ASSERT_LE(std::size_t{offset} + 2, r.file.size());
+      found = offset >= file.size();
+      const std::size_t next = offset + 2 + 12 * std::size_t{GetLE16(r.file.data() + offset)};
+      ASSERT_LE(next + 4, r.file.size());
+      offset = GetLE32(r.file.data() + next);
+    }
+    EXPECT_TRUE(found) << "trial " << trial;
+  }
 }
 
 TEST(TiffAppendChain, OffsetsCountFromWhereTheFileStarts) {
