@@ -169,6 +169,12 @@ void SourceSpan(int bitmapSide, int zoomedSide, int drawnSide, int origin, int& 
   length = ToInt(RoundQuotient(std::int64_t{drawnSide} * bitmapSide, zoomedSide));
   start = ToInt(RoundQuotient(std::int64_t{bitmapSide} * origin, zoomedSide));
   if (start + length > bitmapSide) --length;
+  // Past about 200 times magnification the span can round to nothing although the client area
+  // shows part of a pixel; stretching nothing would leave the area unpainted.
+  if (drawnSide > 0 && length < 1 && bitmapSide > 0) {
+    length = 1;
+    start = std::min(start, bitmapSide - 1);
+  }
 }
 
 }  // namespace
@@ -190,6 +196,18 @@ TExtentRect TViewGeometry::DestinationRect() const {
 
 TColor ComplementColour(TColor background) {
   return static_cast<TColor>(~static_cast<std::uint32_t>(background));
+}
+
+void NearestSourceIndexes(int sourceStart, int sourceLength, int destinationLength,
+                          std::vector<int>& indexes) {
+  indexes.clear();
+  if (sourceLength <= 0 || destinationLength <= 0) return;
+  indexes.resize(static_cast<std::size_t>(destinationLength));
+  const std::int64_t twiceDestination = 2 * std::int64_t{destinationLength};
+  for (int i = 0; i < destinationLength; ++i) {
+    indexes[static_cast<std::size_t>(i)] =
+        sourceStart + static_cast<int>((2 * std::int64_t{i} + 1) * sourceLength / twiceDestination);
+  }
 }
 
 bool ChessboardSquareIsComplement(int x, int y) {

@@ -10,6 +10,7 @@
 // 5.5 is a tie and not 5.4999.
 
 #include <cstdint>
+#include <vector>
 
 #include "image/Colour.h"
 
@@ -69,6 +70,10 @@ struct TScrollBarState {
   int page = 0;
   int position = 0;
   bool operator==(const TScrollBarState&) const = default;
+
+  // The range above counts the page in (its end is the last visible pixel); toolkits whose bar
+  // range is the positions the bar's start can take want maximum - page + 1, the largest origin.
+  int LastPosition() const { return visible ? maximum - page + 1 : 0; }
 };
 
 // Round(numerator / denominator), ties to even; the denominator must be positive.
@@ -137,7 +142,9 @@ class TViewGeometry {
   int BitmapToScreenY(int by) const;
 
   // ---- painting
-  // The part of the bitmap shown, in bitmap pixels, rows counted from the top.
+  // The part of the bitmap shown, in bitmap pixels, rows counted from the top. When something is
+  // drawn at all the source is at least one pixel wide and high, even at a zoom so large that the
+  // client area shows less than half a bitmap pixel.
   TExtentRect SourceRect() const;
   // Where that part is drawn in the client area.
   TExtentRect DestinationRect() const;
@@ -163,6 +170,13 @@ class TViewGeometry {
 // colour value. For an ordinary colour the top byte becomes non-zero, so the complement names a
 // system colour (white gives system colour 0, the scroll-bar grey).
 TColor ComplementColour(TColor background);
+
+// The nearest-pixel stretch of `sourceLength` pixels from `sourceStart` onto `destinationLength`
+// pixels: destination pixel i shows the source pixel under its centre,
+// sourceStart + floor((2i + 1) x sourceLength / (2 x destinationLength)). Fills `indexes` with one
+// entry per destination pixel (reusing its memory); empty when either length is not above 0.
+void NearestSourceIndexes(int sourceStart, int sourceLength, int destinationLength,
+                          std::vector<int>& indexes);
 // Whether the 16 x 16 chessboard square holding client pixel (x, y) takes the complement colour:
 // the top-left square does, and the colours alternate along rows and columns.
 bool ChessboardSquareIsComplement(int x, int y);
