@@ -78,6 +78,8 @@ void LimitScans(j_common_ptr cinfo) {
 }
 
 void SetSource(TMemorySource& source, const std::uint8_t* data, std::size_t bytes) {
+  source.data = data;
+  source.bytes = bytes;
   source.pub.next_input_byte = data;
   source.pub.bytes_in_buffer = bytes;
 }
@@ -155,9 +157,12 @@ int DecodeRows(TJob& job, int rows, TTiffJpegRowSink sink, void* context) {
   cinfo.jpeg_color_space = DataColourSpace(job.photometric);
   cinfo.out_color_space = job.components == 1 ? JCS_GRAYSCALE : job.components == 4 ? JCS_CMYK : JCS_RGB;
   // A strip taller than the strips of the image would only make the library buffer rows (a whole
-  // progressive image of them) that are never used.
+  // progressive image of them) that are never used. And every 8 x 8 block costs at least one bit:
+  // a strip claiming more pixels than that is not worth decoding.
+  const std::uint64_t pixels = std::uint64_t{cinfo.image_width} * cinfo.image_height;
   if (cinfo.num_components != job.components || cinfo.image_width != static_cast<JDIMENSION>(job.width) ||
-      cinfo.image_height == 0 || cinfo.image_height > static_cast<JDIMENSION>(job.maxHeight)) {
+      cinfo.image_height == 0 || cinfo.image_height > static_cast<JDIMENSION>(job.maxHeight) ||
+      pixels > std::uint64_t{job.source.bytes} * 8 * 64) {
     jpeg_abort_decompress(&cinfo);
     return 0;
   }

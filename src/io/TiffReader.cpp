@@ -383,7 +383,16 @@ class TStripRows {
                                        static_cast<std::int32_t>(limit), decoded_.data())));
         break;
       }
-      case kLzw: available_ = raw_.empty() ? 0 : static_cast<std::size_t>(rows); break;
+      case kLzw: {
+        // Each code takes at least 9 bits and gives at most one byte more than the code before
+        // it, up to the longest string of the table: a strip cannot hold more rows than that.
+        // Decoders that make zero rows of data that has run out are not asked for those.
+        const std::uint64_t codes = std::uint64_t{raw_.size()} * 8 / 9;
+        const std::uint64_t most = codes * std::min<std::uint64_t>(codes + 1, 4096);
+        available_ = static_cast<std::size_t>(
+            std::min<std::uint64_t>(static_cast<std::uint64_t>(rows), most / rowBytes));
+        break;
+      }
       default: available_ = raw_.size() / rowBytes; break;
     }
   }
