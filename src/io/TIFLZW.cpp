@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace veilora {
 
@@ -14,60 +15,137 @@ constexpr int kTableSize = 4096;
 
 // ---------------------------------------------------------------- decoding
 
-// The next code, or false when fewer bits than the code width remain: data that run out end the
-// strip as an end code would. Bytes past dataBytes are never read.
-inline bool NextCode(TTiffLzwDecoder& s, int& code) {
-  const std::size_t position = s.bitPosition;
-  if (position + static_cast<std::size_t>(s.width) > s.dataBytes * 8) return false;
-  const std::size_t at = position >> 3;
-  std::uint32_t window;
-  if (at + 4 <= s.dataBytes) {
-    const std::uint8_t* p = s.data + at;
-    window = static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
-             static_cast<std::uint32_t>(p[2]) << 8 | p[3];
-  } else {
-    window = 0;
-    for (std::size_t i = 0; i < 4; ++i) {
-      window <<= 8;
-      if (at + i < s.dataBytes) window |= s.data[at + i];
+// Decodes codes until the buffer holds a whole row, the strip ends or the data prove bad. The
+// working values live in locals for the length of the call (the byte stores into the buffer could
+// otherwise alias them) and go back into the state at the end.
+class TRowDecoder {
+ public:
+  explicit TRowDecoder(TTiffLzwDecoder& state)
+      : s_(state),
+        out_(state.buffer.data()),
+        data_(state.data),
+        dataBytes_(state.dataBytes),
+        bitPosition_(state.bitPosition),
+        held_(state.held),
+        width_(state.width),
+        previous_(state.previous),
+        count_(state.count) {}
+  ~TRowDecoder() {
+    s_.bitPosition = bitPosition_;
+    s_.held = held_;
+    s_.width = width_;
+    s_.previous = previous_;
+    s_.count = count_;
+  }
+  TRowDecoder(const TRowDecoder&) = delete;
+  TRowDecoder& operator=(const TRowDecoder&) = delete;
+
+  // False when the data prove bad.
+  bool Run(std::size_t rowLength) {
+    while (held_ < rowLength) {
+      int code;
+      if (!NextCode(code)) {
+        s_.finished = true;
+        return true;
+      }
+      if (code == kClear) {
+        // Several clear codes in a row are one.
+        do {
+          count_ = kFirstFree;
+          width_ = 9;
+          if (!NextCode(code)) {
+            s_.finished = true;
+            return true;
+          }
+        } while (code == kClear);
+        previous_ = -1;
+      }
+      if (code == kEnd) {
+        s_.finished = true;
+        return true;
+      }
+      if (previous_ < 0) {
+        // The first code of the strip or after a clear: no string to extend yet, so it must be a
+        // literal, and it adds no entry.
+        if (code >= kFirstFree) return false;
+        out_[held_++] = static_cast<std::uint8_t>(code);
+      } else if (code < count_) {
+        PutString(code);
+        if (!AddEntry(s_.head[code][0])) return false;
+      } else if (code == count_) {
+        // The string being defined: the previous one followed by its own first byte.
+        if (!AddEntry(s_.head[previous_][0])) return false;
+        PutString(code);
+      } else {
+        return false;
+      }
+      previous_ = code;
     }
+    return true;
   }
-  code = static_cast<int>((window << (position & 7)) >> (32 - s.width));
-  s.bitPosition = position + static_cast<std::size_t>(s.width);
-  return true;
-}
 
-inline void ResetTable(TTiffLzwDecoder& s) {
-  s.count = kFirstFree;
-  s.width = 9;
-}
-
-// Adds the string of `s.previous` followed by `byte`; false when the table is already full.
-inline bool AddEntry(TTiffLzwDecoder& s, std::uint8_t byte) {
-  const int entry = s.count;
-  if (entry >= kTableSize) return false;
-  const int prior = s.previous;
-  s.prefix[entry] = static_cast<std::uint16_t>(prior);
-  s.suffix[entry] = byte;
-  s.first[entry] = s.first[prior];
-  s.length[entry] = static_cast<std::uint16_t>(s.length[prior] + 1);
-  s.count = entry + 1;
-  // Early change: the width grows one code before the power of two.
-  if (s.count == 511 || s.count == 1023 || s.count == 2047) ++s.width;
-  return true;
-}
-
-// Writes the string of `code` (below the count) at the end of the held bytes, last byte first.
-inline void PutString(TTiffLzwDecoder& s, int code) {
-  const std::size_t length = s.length[code];
-  std::uint8_t* p = s.buffer.data() + s.held + length - 1;
-  while (code >= kFirstFree) {
-    *p-- = s.suffix[code];
-    code = s.prefix[code];
+ private:
+  // The next code, or false when fewer bits than the code width remain: data that run out end the
+  // strip as an end code would. Bytes past dataBytes are never read.
+  bool NextCode(int& code) {
+    const std::size_t position = bitPosition_;
+    const std::size_t dataBytes = dataBytes_;
+    if (position + static_cast<std::size_t>(width_) > dataBytes * 8) return false;
+    const std::size_t at = position >> 3;
+    const std::uint8_t* p = data_ + at;
+    std::uint32_t window;
+    if (at + 4 <= dataBytes) {
+      window = static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
+               static_cast<std::uint32_t>(p[2]) << 8 | p[3];
+    } else {
+      window = 0;
+      for (std::size_t i = 0; i < 4; ++i) window = (window << 8) | (at + i < dataBytes ? p[i] : 0u);
+    }
+    code = static_cast<int>((window << (position & 7)) >> (32 - width_));
+    bitPosition_ = position + static_cast<std::size_t>(width_);
+    return true;
   }
-  *p = static_cast<std::uint8_t>(code);
-  s.held += length;
-}
+
+  // Adds the string of the previous code followed by `byte`; false when the table is already full.
+  bool AddEntry(std::uint8_t byte) {
+    const int entry = count_;
+    if (entry >= kTableSize) return false;
+    const std::size_t priorLength = s_.length[previous_];
+    s_.prefix[entry] = static_cast<std::uint16_t>(previous_);
+    s_.suffix[entry] = byte;
+    s_.length[entry] = static_cast<std::uint16_t>(priorLength + 1);
+    std::memcpy(s_.head[entry], s_.head[previous_], 8);
+    if (priorLength < 8) s_.head[entry][priorLength] = byte;
+    count_ = entry + 1;
+    // Early change: the width grows one code before the power of two.
+    if (count_ == 511 || count_ == 1023 || count_ == 2047) ++width_;
+    return true;
+  }
+
+  // Writes the string of `code` (below the count) after the held bytes: the bytes past the first 8
+  // last byte first, then the first 8 in one copy. The copy may write up to 7 bytes past the
+  // string, which the buffer's room for the longest string covers (held_ is below the row length).
+  void PutString(int code) {
+    const std::size_t length = s_.length[code];
+    std::uint8_t* p = out_ + held_ + length - 1;
+    while (s_.length[code] > 8) {
+      *p-- = s_.suffix[code];
+      code = s_.prefix[code];
+    }
+    std::memcpy(out_ + held_, s_.head[code], 8);
+    held_ += length;
+  }
+
+  TTiffLzwDecoder& s_;
+  std::uint8_t* const out_;
+  const std::uint8_t* const data_;
+  const std::size_t dataBytes_;
+  std::size_t bitPosition_;
+  std::size_t held_;
+  int width_;
+  int previous_;
+  int count_;
+};
 
 const std::uint8_t* DecodeRow(TTiffLzwDecoder& s) {
   if (s.failed) return nullptr;
@@ -80,60 +158,17 @@ const std::uint8_t* DecodeRow(TTiffLzwDecoder& s) {
   } else {
     s.held = 0;
   }
-
-  while (s.held < rowLength && !s.finished) {
-    int code;
-    if (!NextCode(s, code)) {
-      s.finished = true;
-      break;
+  if (!s.finished) {
+    bool good;
+    {
+      TRowDecoder decoder(s);
+      good = decoder.Run(rowLength);
     }
-    if (code == kClear) {
-      // Several clear codes in a row are one.
-      do {
-        ResetTable(s);
-        if (!NextCode(s, code)) {
-          s.finished = true;
-          break;
-        }
-      } while (code == kClear);
-      if (s.finished) break;
-      s.previous = -1;
-    }
-    if (code == kEnd) {
-      s.finished = true;
-      break;
-    }
-    if (s.previous < 0) {
-      // The first code of the strip or after a clear: no string to extend yet, so it must be a
-      // literal, and it adds no entry.
-      if (code >= kFirstFree) {
-        s.failed = true;
-        return nullptr;
-      }
-      out[s.held++] = static_cast<std::uint8_t>(code);
-      s.previous = code;
-      continue;
-    }
-    if (code < s.count) {
-      PutString(s, code);
-      if (!AddEntry(s, s.first[code])) {
-        s.failed = true;
-        return nullptr;
-      }
-    } else if (code == s.count) {
-      // The string being defined: the previous one followed by its own first byte.
-      if (!AddEntry(s, s.first[s.previous])) {
-        s.failed = true;
-        return nullptr;
-      }
-      PutString(s, code);
-    } else {
+    if (!good) {
       s.failed = true;
       return nullptr;
     }
-    s.previous = code;
   }
-
   if (s.held < rowLength) {
     std::memset(out + s.held, 0, rowLength - s.held);
     s.held = rowLength;
@@ -143,90 +178,131 @@ const std::uint8_t* DecodeRow(TTiffLzwDecoder& s) {
 
 // ---------------------------------------------------------------- encoding
 
-void FlushBuffer(TTiffLzwEncoder& e) {
-  if (!e.buffer.empty()) {
-    e.output->Write(e.buffer.data(), e.buffer.size());
-    e.buffer.clear();
-  }
-}
-
 // Bytes are gathered before they go to the stream; the size only sets how often the stream is
 // called, not what is written.
 constexpr std::size_t kWriteChunk = 8192;
 
-void PutCode(TTiffLzwEncoder& e, int code) {
-  e.accumulator = (e.accumulator << e.width) | static_cast<std::uint32_t>(code);
-  e.bits += e.width;
-  while (e.bits >= 8) {
-    e.bits -= 8;
-    e.buffer.push_back(static_cast<std::uint8_t>(e.accumulator >> e.bits));
+// Codes one call's bytes. As in decoding, the working values live in locals for the call and go
+// back into the state at its end (also when a stream write raises).
+class TEncodeRun {
+ public:
+  explicit TEncodeRun(TTiffLzwEncoder& state)
+      : e_(state),
+        out_(state.buffer.data()),
+        used_(state.used),
+        accumulator_(state.accumulator),
+        bits_(state.bits),
+        width_(state.width),
+        largest_(state.largest),
+        nextFree_(state.nextFree),
+        pendingReset_(state.pendingReset) {}
+  ~TEncodeRun() {
+    e_.used = used_;
+    e_.accumulator = accumulator_;
+    e_.bits = bits_;
+    e_.width = width_;
+    e_.largest = largest_;
+    e_.nextFree = nextFree_;
+    e_.pendingReset = pendingReset_;
   }
-  if (e.buffer.size() >= kWriteChunk) FlushBuffer(e);
-  if (e.pendingReset) {
-    e.width = 9;
-    e.largest = 511;
-    e.pendingReset = false;
-  } else if (e.nextFree >= e.largest) {
-    // The decoder adds its entry one code later than the encoder, so growing when the next free
-    // code reaches 2^width - 1 gives it the early change.
-    ++e.width;
-    e.largest = e.width == 12 ? 4095 : (1 << e.width) - 1;
-  }
-  if (code == kEnd) {
-    if (e.bits > 0) e.buffer.push_back(static_cast<std::uint8_t>(e.accumulator << (8 - e.bits)));
-    e.bits = 0;
-    e.accumulator = 0;
-    FlushBuffer(e);
-  }
-}
+  TEncodeRun(const TEncodeRun&) = delete;
+  TEncodeRun& operator=(const TEncodeRun&) = delete;
 
-void EncodeBytes(TTiffLzwEncoder& e, const std::uint8_t* data, std::size_t count) {
-  std::size_t i = 0;
-  if (e.prefix < 0) {
-    if (count == 0) return;
-    e.prefix = data[0];
-    i = 1;
-  }
-  int prefix = e.prefix;
-  for (; i < count; ++i) {
-    const int c = data[i];
-    const std::int32_t key = (c << 12) + prefix;
-    int index = (c << 4) ^ prefix;
-    if (e.keys[index] == key) {
-      prefix = e.codes[index];
-      continue;
+  // Appends a code below the bits already held (most significant bit first), then adjusts the
+  // width for the next one. The end code also pads the last byte with zero bits and sends
+  // everything to the stream.
+  void Put(int code) {
+    accumulator_ = (accumulator_ << width_) | static_cast<std::uint32_t>(code);
+    bits_ += width_;
+    while (bits_ >= 8) {
+      bits_ -= 8;
+      out_[used_++] = static_cast<std::uint8_t>(accumulator_ >> bits_);
     }
-    if (e.keys[index] >= 0) {
-      const int step = index == 0 ? 1 : TTiffLzwEncoder::kSlots - index;
-      bool found = false;
-      do {
-        index -= step;
-        if (index < 0) index += TTiffLzwEncoder::kSlots;
-        if (e.keys[index] == key) {
-          found = true;
-          break;
-        }
-      } while (e.keys[index] >= 0);
-      if (found) {
-        prefix = e.codes[index];
+    if (pendingReset_) {
+      width_ = 9;
+      largest_ = 511;
+      pendingReset_ = false;
+    } else if (nextFree_ >= largest_) {
+      // The decoder adds its entry one code later than the encoder, so growing when the next free
+      // code reaches 2^width - 1 gives it the early change.
+      ++width_;
+      largest_ = width_ == 12 ? 4095 : (1 << width_) - 1;
+    }
+    if (code == kEnd) {
+      if (bits_ > 0) out_[used_++] = static_cast<std::uint8_t>(accumulator_ << (8 - bits_));
+      bits_ = 0;
+      accumulator_ = 0;
+      Flush();
+    } else if (used_ >= kWriteChunk) {
+      Flush();
+    }
+  }
+
+  void Encode(const std::uint8_t* data, std::size_t count) {
+    std::size_t i = 0;
+    if (e_.prefix < 0) {
+      if (count == 0) return;
+      e_.prefix = data[0];
+      i = 1;
+    }
+    int prefix = e_.prefix;
+    std::uint32_t* const slots = e_.slots;
+    for (; i < count; ++i) {
+      const int c = data[i];
+      const std::uint32_t key = static_cast<std::uint32_t>((c << 12) + prefix);
+      int index = (c << 4) ^ prefix;
+      std::uint32_t slot = slots[index];
+      if ((slot >> 12) == key) {
+        prefix = static_cast<int>(slot & 0xFFF);
         continue;
       }
+      if (slot != TTiffLzwEncoder::kEmpty) {
+        const int step = index == 0 ? 1 : TTiffLzwEncoder::kSlots - index;
+        // An empty slot's upper bits (0xFFFFF) never equal a key, whose prefix code is below 4094.
+        do {
+          index -= step;
+          index += (index >> 31) & TTiffLzwEncoder::kSlots;
+          slot = slots[index];
+        } while (static_cast<int>(slot != TTiffLzwEncoder::kEmpty) & static_cast<int>((slot >> 12) != key));
+        if (slot != TTiffLzwEncoder::kEmpty) {
+          prefix = static_cast<int>(slot & 0xFFF);
+          continue;
+        }
+      }
+      Put(prefix);
+      prefix = c;
+      if (nextFree_ > 4093) {
+        // The table is full: start over, so that the decoder's table never passes 4096 entries.
+        std::fill(slots, slots + TTiffLzwEncoder::kSlots, TTiffLzwEncoder::kEmpty);
+        nextFree_ = kFirstFree;
+        pendingReset_ = true;
+        Put(kClear);
+      } else {
+        slots[index] = key << 12 | static_cast<std::uint32_t>(nextFree_++);
+      }
+      // Kept current, so that a stream error leaves a state that can still be finished.
+      e_.prefix = prefix;
     }
-    PutCode(e, prefix);
-    prefix = c;
-    if (e.nextFree > 4093) {
-      // The table is full: start over, so that the decoder's table never passes 4096 entries.
-      std::fill(std::begin(e.keys), std::end(e.keys), -1);
-      e.nextFree = kFirstFree;
-      e.pendingReset = true;
-      PutCode(e, kClear);
-    } else {
-      e.keys[index] = key;
-      e.codes[index] = static_cast<std::uint16_t>(e.nextFree++);
-    }
+    e_.prefix = prefix;
   }
-  e.prefix = prefix;
-}
+
+ private:
+  void Flush() {
+    const std::size_t count = used_;
+    used_ = 0;
+    if (count > 0) e_.output->Write(out_, count);
+  }
+
+  TTiffLzwEncoder& e_;
+  std::uint8_t* const out_;
+  std::size_t used_;
+  std::uint32_t accumulator_;
+  int bits_;
+  int width_;
+  int largest_;
+  int nextFree_;
+  bool pendingReset_;
+};
 
 }  // namespace
 
@@ -238,15 +314,15 @@ TTiffLzwDecoder::TTiffLzwDecoder(const std::uint8_t* stripData, std::size_t stri
   for (int i = 0; i < 256; ++i) {
     prefix[i] = 0;
     suffix[i] = static_cast<std::uint8_t>(i);
-    first[i] = static_cast<std::uint8_t>(i);
     length[i] = 1;
+    std::memset(head[i], 0, 8);
+    head[i][0] = static_cast<std::uint8_t>(i);
   }
 }
 
 TTiffLzwEncoder::TTiffLzwEncoder(TStream& stream) : output(&stream) {
-  buffer.reserve(kWriteChunk + 8);
-  std::fill(std::begin(keys), std::end(keys), -1);
-  std::fill(std::begin(codes), std::end(codes), 0);
+  buffer.resize(kWriteChunk + 16);
+  std::fill(std::begin(slots), std::end(slots), kEmpty);
 }
 
 const std::uint8_t* TiffLzwDecode(const std::uint8_t* data, std::size_t dataBytes, std::int32_t rowLength,
@@ -266,19 +342,16 @@ void TiffLzwEncode(const std::uint8_t* row, std::int32_t length, TStream& output
   if (state == nullptr) {
     if (row == nullptr) return;
     state = new TTiffLzwEncoder(output);
-    PutCode(*state, kClear);
+    TEncodeRun(*state).Put(kClear);
   } else if (row == nullptr) {
-    TTiffLzwEncoder* finishing = state;
+    const std::unique_ptr<TTiffLzwEncoder> finishing(state);
     state = nullptr;
-    struct Release {
-      TTiffLzwEncoder* e;
-      ~Release() { delete e; }
-    } release{finishing};
-    if (finishing->prefix >= 0) PutCode(*finishing, finishing->prefix);
-    PutCode(*finishing, kEnd);
+    TEncodeRun run(*finishing);
+    if (finishing->prefix >= 0) run.Put(finishing->prefix);
+    run.Put(kEnd);
     return;
   }
-  if (length > 0) EncodeBytes(*state, row, static_cast<std::size_t>(length));
+  if (length > 0) TEncodeRun(*state).Encode(row, static_cast<std::size_t>(length));
 }
 
 }  // namespace veilora

@@ -40,10 +40,12 @@ struct TTiffLzwDecoder {
   bool failed = false;
   // The table as prefix chains: entry k is the string of prefix[k] followed by suffix[k]. A prefix is
   // always a smaller code than its entry, so every chain ends at a literal within `length` steps.
+  // The first (up to) 8 bytes of every string are also kept in the entry, so that a string of at
+  // most 8 bytes is one copy, and a longer one a walk down to its 8-byte prefix.
   std::uint16_t prefix[4096];
   std::uint8_t suffix[4096];
-  std::uint8_t first[4096];
   std::uint16_t length[4096];
+  std::uint8_t head[4096][8];
 };
 
 // The encoding state of one image.
@@ -51,7 +53,9 @@ struct TTiffLzwEncoder {
   explicit TTiffLzwEncoder(TStream& stream);
 
   TStream* output;
+  // Coded bytes not yet written to the stream: the first `used` bytes.
   std::vector<std::uint8_t> buffer;
+  std::size_t used = 0;
   std::uint32_t accumulator = 0;
   int bits = 0;
   int width = 9;
@@ -59,10 +63,12 @@ struct TTiffLzwEncoder {
   int nextFree = 258;
   bool pendingReset = false;
   int prefix = -1;  // -1 until the first byte arrives
-  // Open addressing over a prime number of slots; a key is byte * 4096 + prefix code, -1 when empty.
+  // Open addressing over a prime number of slots. A slot holds the key (byte * 4096 + prefix code)
+  // in its upper 20 bits and the key's code in the lower 12; all bits set when empty (the codes
+  // stay below 4094, so no entry looks empty).
   static constexpr int kSlots = 5003;
-  std::int32_t keys[kSlots];
-  std::uint16_t codes[kSlots];
+  static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
+  std::uint32_t slots[kSlots];
 };
 
 // Called once per row of a strip with the strip's data and its byte count (the state is created on
