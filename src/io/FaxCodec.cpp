@@ -388,7 +388,8 @@ void SkipClosingZeroRun(TBitReader& in, int colour) {
 
 std::int32_t FaxDecodeStrip(const std::uint8_t* data, std::size_t bytes, const TFaxOptions& options,
                             std::int32_t width, std::int32_t rows, std::uint8_t* dest) {
-  if (data == nullptr || dest == nullptr || width <= 0 || rows <= 0 || width > kMaxImageSide) return 0;
+  if (data == nullptr || bytes == 0 || dest == nullptr || width <= 0 || rows <= 0 || width > kMaxImageSide)
+    return 0;
   const TTables& tables = Tables();
   TBitReader in(data, bytes, options.lsbFirst ? tables.reversed : nullptr);
   const std::size_t rowBytes = (static_cast<std::size_t>(width) + 7) / 8;
