@@ -10,11 +10,19 @@
 
 namespace veilora {
 
-// Reads the frame GifImageIndex from the stream's position. frameCount (may be null) receives the
-// number of image descriptors met while walking the whole file.
+// Reads the frame GifImageIndex from the stream's position, as it is stored (not composed onto the
+// logical screen). frameCount (may be null) receives the number of image descriptors met while
+// walking the whole file. A frame whose table is exactly black then white loads as 1-bit, any other
+// as 24-bit; indices beyond the frame's colour table show black, and a frame with no colour table
+// at all shows its indices as grey levels. A frame the size limits or the remaining data cannot
+// back, a failed decode or a missing decoder set Aborting and leave the bitmap as it was. A frame
+// index past the last frame reads the screen values only and is no failure.
 void GifReadStream(TStream& stream, TBitmap& bitmap, TIOParams& params, bool paramsOnly,
                    const TProgressContext& progress, std::int32_t* frameCount);
-// Writes a file holding one image. The bitmap is 1-bit or 24-bit.
+// Writes a file holding one image at BitsPerSample bits (limited to 1..8) with a global colour
+// table, one graphic control extension and one image descriptor. The bitmap is 1-bit or 24-bit
+// (other formats are converted on a copy); GifVersion is used when it is six characters or more
+// beginning with "GIF", else GIF89a is written.
 void GifWriteStream(TStream& stream, TBitmap& bitmap, TIOParams& params, const TProgressContext& progress);
 
 // The number of frames in a GIF file; 0 when it is not a GIF or cannot be read.
