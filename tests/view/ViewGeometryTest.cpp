@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 using namespace veilora;
 
 namespace {
@@ -122,6 +124,10 @@ TEST(ViewScrolling, ABarThatNarrowsTheClientAreaCanCallForTheOther) {
   EXPECT_EQ(view.ClientSize(), (TSize{180, 180}));
   EXPECT_EQ(view.MaxViewOrigin(), (TPoint{10, 220}));
   EXPECT_EQ(view.VerticalBar(), (TScrollBarState{true, 180 + 220 - 1, 180, 0}));
+  // A bar whose range holds only the positions its start can take ends at the largest origin.
+  EXPECT_EQ(view.VerticalBar().LastPosition(), 220);
+  EXPECT_EQ(view.HorizontalBar().LastPosition(), 10);
+  EXPECT_EQ(TScrollBarState{}.LastPosition(), 0);
 
   // Bars not allowed by the style stay hidden.
   view.SetScrollBars(ssVertical);
@@ -195,6 +201,31 @@ TEST(ViewPainting, OnlyTheVisiblePartOfTheBitmapIsStretched) {
   EXPECT_EQ(edge.SourceRect(), (TExtentRect{2, 2, 1, 1}));
   TViewGeometry empty = PlainView(10, 10, 0, 0);
   EXPECT_EQ(empty.SourceRect(), (TExtentRect{0, 0, 0, 0}));
+
+  // At 100,000% a 3-pixel client shows 0.003 bitmap pixels, which rounds to none; one pixel is
+  // stretched instead, so the client area is still painted, also at the far edge.
+  TViewGeometry huge = PlainView(3, 3, 10, 10);
+  huge.SetZoom(100000);
+  huge.Update();
+  EXPECT_EQ(huge.SourceRect(), (TExtentRect{0, 0, 1, 1}));
+  huge.SetViewOrigin(huge.MaxViewOrigin().x, huge.MaxViewOrigin().y);
+  EXPECT_EQ(huge.SourceRect(), (TExtentRect{9, 9, 1, 1}));
+}
+
+TEST(ViewPainting, NearestPixelTakesTheSourcePixelUnderEachDestinationCentre) {
+  std::vector<int> indexes;
+  NearestSourceIndexes(10, 3, 6, indexes);  // 200%: every pixel twice
+  EXPECT_EQ(indexes, (std::vector<int>{10, 10, 11, 11, 12, 12}));
+  NearestSourceIndexes(0, 6, 3, indexes);  // 50%: the second pixel of each pair
+  EXPECT_EQ(indexes, (std::vector<int>{1, 3, 5}));
+  NearestSourceIndexes(5, 4, 4, indexes);  // 100%: one to one
+  EXPECT_EQ(indexes, (std::vector<int>{5, 6, 7, 8}));
+  NearestSourceIndexes(0, 3, 4, indexes);  // 133%: never past the last source pixel
+  EXPECT_EQ(indexes, (std::vector<int>{0, 1, 1, 2}));
+  NearestSourceIndexes(0, 0, 4, indexes);
+  EXPECT_TRUE(indexes.empty());
+  NearestSourceIndexes(0, 4, 0, indexes);
+  EXPECT_TRUE(indexes.empty());
 }
 
 TEST(ViewBackground, ChessboardAndComplementColour) {
