@@ -28,7 +28,8 @@ struct TFilterEntry {
 std::vector<TFilterEntry> ParseFilter(std::string_view filterText);
 
 // The Qt name filter of an entry: "Description (*.a *.b)". Qt takes the patterns from the last
-// parenthesised group, so a description that itself ends in "(JPG;JPEG)" stays intact.
+// parenthesised group, so a description that itself ends in "(JPG;JPEG)" stays intact. "*.*"
+// becomes "*", since it means every file.
 std::string QtNameFilter(const TFilterEntry& entry);
 std::vector<std::string> QtNameFilters(std::string_view filterText);
 
@@ -49,6 +50,9 @@ std::string AppendExtension(std::string_view fileName, std::string_view extensio
 // name or an empty extension leaves the name unchanged.
 std::string ReplaceExtension(std::string_view fileName, std::string_view extension);
 
+// Whether one of the entry's patterns is "*" followed by the extension (dot included), compared
+// without regard to case.
+bool EntryMatchesExtension(const TFilterEntry& entry, std::string_view extension);
 // The index (from 1) of the first entry with a pattern matching the extension (dot included,
 // compared without regard to case) as "*.ext" does; 0 when none does.
 int FilterIndexForExtension(std::string_view filterText, std::string_view extension);

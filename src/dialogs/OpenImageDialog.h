@@ -7,7 +7,9 @@
 #include <QFileDialog>
 #include <QString>
 #include <QStringList>
+#include <array>
 #include <memory>
+#include <string>
 
 class QCheckBox;
 class QComboBox;
@@ -58,17 +60,18 @@ class TOpenImageDialog : public QFileDialog {
  private:
   void BuildPanel();
   void ClearPreview();
-  void SetInfoTexts(const QStringList& texts);
+  void SetInfoTexts(const std::array<std::string, 5>& texts);
   void ZoomComboChanged(int index);
   void PreviewToggled();
 
   QString filterText_;
+  QString fileName_;
   QString currentFile_;
   QCheckBox* previewCheck_ = nullptr;
   QComboBox* zoomCombo_ = nullptr;
   QToolButton* previewButton_ = nullptr;
   QProgressBar* progressBar_ = nullptr;
-  QLabel* labels_[5] = {};
+  std::array<QLabel*, 5> labels_ = {};
   veilora::TImageView* imageView_ = nullptr;
   std::unique_ptr<veilora::TImageIO> imageIO_;
   QWidget* previewForm_ = nullptr;

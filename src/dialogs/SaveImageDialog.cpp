@@ -1,0 +1,134 @@
+#include "dialogs/SaveImageDialog.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QStringList>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dialogs/DialogFilter.h"
+#include "io/ImageIO.h"
+
+const char* const kSaveImageFilter =
+    "JPEG Bitmap (JPG) No Data|*.jpg|CompuServe Bitmap (GIF)|*.gif|TIFF Bitmap (TIF)|*.tif|"
+    "PaintBrush (PCX)|*.pcx|Portable Network Graphics (PNG)|*.png|Windows Bitmap (BMP)|*.bmp|"
+    "OS/2 Bitmap (BMP)|*.bmp";
+
+const char* const kDefaultSaveImageFilter =
+    "JPEG Bitmap (JPG)|*.jpg|CompuServe Bitmap (GIF)|*.gif|TIFF Bitmap (TIF)|*.tif|PaintBrush (PCX)|*.pcx|"
+    "Portable Network Graphics (PNG)|*.png|Windows Bitmap (BMP)|*.bmp|OS/2 Bitmap (BMP)|*.bmp";
+
+namespace {
+
+QStringList ToQtNameFilters(const QString& filterText) {
+  QStringList filters;
+  for (const std::string& filter : veilora::QtNameFilters(filterText.toStdString()))
+    filters << QString::fromStdString(filter);
+  return filters;
+}
+
+}  // namespace
+
+TSaveImageDialog::TSaveImageDialog(QWidget* parent) : QFileDialog(parent) {
+  // Qt's own dialog must be chosen before anything else is set, or the settings go to the
+  // platform's dialog.
+  setOption(QFileDialog::DontUseNativeDialog, true);
+  setAcceptMode(QFileDialog::AcceptSave);
+  setFileMode(QFileDialog::AnyFile);
+  // The list shows the descriptions exactly as written; the patterns still filter the files.
+  setOption(QFileDialog::HideNameFilterDetails, true);
+  connect(this, &QFileDialog::filterSelected, this, &TSaveImageDialog::FilterChanged);
+  SetFilter(QString::fromLatin1(kDefaultSaveImageFilter));
+}
+
+TSaveImageDialog::~TSaveImageDialog() = default;
+
+void TSaveImageDialog::SetFilter(const QString& filterText) {
+  filterText_ = filterText;
+  setNameFilters(ToQtNameFilters(filterText));
+  SyncDefaultSuffix();
+}
+
+void TSaveImageDialog::SetOptions(int sdOptions) {
+  options_ = sdOptions & (sdShowPreview | sdShowAdvanced);
+}
+
+void TSaveImageDialog::SetFileName(const QString& fileName) {
+  fileName_ = fileName;
+  selectFile(fileName);
+}
+
+QString TSaveImageDialog::FileName() const {
+  return fileName_;
+}
+
+int TSaveImageDialog::FilterIndex() const {
+  // The combo box knows the position even when two entries read alike.
+  if (const auto* combo = findChild<QComboBox*>(QStringLiteral("fileTypeCombo")))
+    return combo->count() == 0 ? 0 : combo->currentIndex() + 1;
+  return static_cast<int>(nameFilters().indexOf(selectedNameFilter())) + 1;
+}
+
+void TSaveImageDialog::SetFilterIndex(int index) {
+  const QStringList filters = nameFilters();
+  if (index < 1 || index > filters.size()) return;
+  selectNameFilter(filters.at(index - 1));
+  if (auto* combo = findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))) combo->setCurrentIndex(index - 1);
+  SyncDefaultSuffix();
+}
+
+void TSaveImageDialog::SyncDefaultSuffix() {
+  // Qt appends the default suffix to a typed name without a dot before it checks whether the file
+  // exists, so the overwrite question is asked about the name that will really be written.
+  const std::string extension = veilora::FilterExtension(filterText_.toStdString(), FilterIndex());
+  setDefaultSuffix(extension.empty() ? QString() : QString::fromStdString(extension.substr(1)));
+}
+
+void TSaveImageDialog::FilterChanged() {
+  SyncDefaultSuffix();
+  const std::string extension = veilora::FilterExtension(filterText_.toStdString(), FilterIndex());
+  if (extension.empty()) return;
+  if (auto* edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+    const QString replaced =
+        QString::fromStdString(veilora::ReplaceExtension(edit->text().toStdString(), extension));
+    if (replaced != edit->text()) edit->setText(replaced);
+  }
+}
+
+void TSaveImageDialog::SelectFilterForName() {
+  // A name that already says its format picks that filter, unless the current one fits it too
+  // (both bitmap entries take ".bmp").
+  const std::string extension = veilora::FileExtension(fileName_.toStdString());
+  if (extension.empty()) return;
+  const std::vector<veilora::TFilterEntry> entries = veilora::ParseFilter(filterText_.toStdString());
+  const int current = FilterIndex();
+  if (current >= 1 && static_cast<std::size_t>(current) <= entries.size() &&
+      veilora::EntryMatchesExtension(entries[static_cast<std::size_t>(current) - 1], extension))
+    return;
+  const int matching = veilora::FilterIndexForExtension(filterText_.toStdString(), extension);
+  if (matching > 0) SetFilterIndex(matching);
+}
+
+bool TSaveImageDialog::Execute() {
+  // Changes made to the parameters while the dialog is open (the advanced options) are undone
+  // when the user cancels.
+  std::unique_ptr<veilora::TIOParams> savedParams;
+  if (attachedImageIO_ != nullptr) {
+    savedParams = std::make_unique<veilora::TIOParams>(attachedImageIO_);
+    savedParams->Assign(attachedImageIO_->Params);
+  }
+  if (!fileName_.isEmpty()) selectFile(fileName_);
+  SelectFilterForName();
+  SyncDefaultSuffix();
+
+  if (exec() != QDialog::Accepted) {
+    if (attachedImageIO_ != nullptr && savedParams) attachedImageIO_->Params.Assign(*savedParams);
+    return false;
+  }
+  const QStringList files = selectedFiles();
+  const std::string chosen = files.isEmpty() ? std::string() : files.first().toStdString();
+  const std::string extension = veilora::FilterExtension(filterText_.toStdString(), FilterIndex());
+  fileName_ = QString::fromStdString(veilora::AppendExtension(chosen, extension));
+  return true;
+}
