@@ -151,6 +151,8 @@ const std::uint8_t* DecodeRow(TTiffLzwDecoder& s) {
   if (s.failed) return nullptr;
   const std::size_t rowLength = s.rowLength;
   std::uint8_t* out = s.buffer.data();
+  // Past the end of the strip every row is zero, and the buffer already holds one.
+  if (s.zeroRow) return out;
   // The last code of the previous row may have run past its end: those bytes begin this row.
   if (s.held > rowLength) {
     std::memmove(out, out + rowLength, s.held - rowLength);
@@ -170,6 +172,7 @@ const std::uint8_t* DecodeRow(TTiffLzwDecoder& s) {
     }
   }
   if (s.held < rowLength) {
+    s.zeroRow = s.held == 0;
     std::memset(out + s.held, 0, rowLength - s.held);
     s.held = rowLength;
   }

@@ -37,6 +37,7 @@ struct TTiffLzwDecoder {
   int previous = -1;  // -1: no code yet in this strip or since the last clear
   int count = 258;
   bool finished = false;  // end code seen or data used up: the remaining rows are zero
+  bool zeroRow = false;   // finished, and the buffer holds a row of zeros
   bool failed = false;
   // The table as prefix chains: entry k is the string of prefix[k] followed by suffix[k]. A prefix is
   // always a smaller code than its entry, so every chain ends at a literal within `length` steps.
