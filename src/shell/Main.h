@@ -1,0 +1,149 @@
+#pragma once
+
+// The main window: the multiple-document frame with its menus, the speed-button bar with the zoom
+// controls, the progress strip and the status line. It creates the document windows for new and
+// opened images and applies every command to the active one; it holds no document state itself.
+
+#include <QList>
+#include <QMainWindow>
+#include <QString>
+
+#include "shell/Childwin.h"
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QMdiArea;
+class QMdiSubWindow;
+class QMenu;
+class QProgressBar;
+class QSlider;
+class QStatusBar;
+class QToolButton;
+
+class TMainForm : public QMainWindow, public TDocumentHost {
+  Q_OBJECT
+
+ public:
+  // The create handler's work happens here: hints to the status line, the update of items on every
+  // change of the active document, the LZW coders, the screen's resolution and colours.
+  explicit TMainForm(QWidget* parent = nullptr);
+  ~TMainForm() override;
+
+  QMenu* File1 = nullptr;
+  QAction* FileNewItem = nullptr;
+  QAction* Selectscanner1 = nullptr;
+  QAction* Acquire1 = nullptr;
+  QAction* FileOpenItem = nullptr;
+  QAction* FileCloseItem = nullptr;
+  QAction* FileSaveItem = nullptr;
+  QAction* FileSaveAsItem = nullptr;
+  QAction* FileExitItem = nullptr;
+  QMenu* Edit1 = nullptr;
+  QAction* Undo1 = nullptr;
+  QAction* CutItem = nullptr;
+  QAction* CopyItem = nullptr;
+  QAction* PasteItem = nullptr;
+  QAction* PastetoRect1 = nullptr;
+  QAction* Crop1 = nullptr;
+  QMenu* Image1 = nullptr;
+  QAction* Converttotruecolours1 = nullptr;
+  QAction* CalcColours1 = nullptr;
+  QAction* Resize1 = nullptr;
+  QAction* Resample1 = nullptr;
+  QAction* Clear1 = nullptr;
+  QMenu* Tools1 = nullptr;
+  QAction* Zoomproperties1 = nullptr;
+  QMenu* Window1 = nullptr;
+  QAction* WindowCascadeItem = nullptr;
+  QAction* WindowTileItem = nullptr;
+  QAction* WindowArrangeItem = nullptr;
+  QAction* WindowMinimizeItem = nullptr;
+
+  QWidget* SpeedPanel = nullptr;
+  QToolButton* SpeedButton1 = nullptr;  // New
+  QToolButton* OpenBtn = nullptr;
+  QToolButton* SaveBtn = nullptr;
+  QToolButton* CutBtn = nullptr;
+  QToolButton* CopyBtn = nullptr;
+  QToolButton* PasteBtn = nullptr;
+  QComboBox* ComboBox1 = nullptr;
+  QSlider* TrackBar1 = nullptr;
+  QToolButton* SpeedButton6 = nullptr;  // Hand
+  QToolButton* SpeedButton7 = nullptr;  // Zoom
+  QToolButton* SpeedButton3 = nullptr;  // Undo
+  QLabel* WarningLabel = nullptr;
+  QMdiArea* ClientArea = nullptr;
+  QWidget* Panel1 = nullptr;
+  QProgressBar* ProgressBar1 = nullptr;
+  QLabel* MakerLabel = nullptr;
+  QStatusBar* StatusBar = nullptr;
+
+  // The active document window, or nullptr.
+  TMDIChild* ActiveMDIChild() const;
+  // The open document windows, oldest first.
+  QList<TMDIChild*> MDIChildren() const;
+  int MDIChildCount() const { return static_cast<int>(MDIChildren().size()); }
+
+  // Makes a document window named `name`. A new document, or a name that is no existing file, gets
+  // a white 300 x 300 image; otherwise the file is loaded, and when that fails the user is told why
+  // and no window stays (nullptr). A blank window under the file's name would let a later Save
+  // overwrite the file that could not be read.
+  TMDIChild* CreateDocument(const QString& name, bool isNew);
+  // Opens an image file as a document (dropped files, files named on the command line).
+  TMDIChild* OpenFile(const QString& fileName);
+
+  void FileNewItemClick();
+  void FileOpenItemClick();
+  void FileCloseItemClick();
+  void FileSaveItemClick();
+  void FileSaveAsItemClick();
+  void FileExitItemClick();
+  void Undo1Click();
+  void Converttotruecolours1Click();
+  void CalcColours1Click();
+  void Clear1Click();
+  void WindowCascadeItemClick();
+  void WindowTileItemClick();
+  void WindowArrangeItemClick();
+  void WindowMinimizeItemClick();
+  void TrackBar1Change();
+  void ComboBox1Change();
+  // Enables the commands by the number of documents and brings the zoom controls and the Undo item
+  // in step with the active document.
+  void UpdateMenuItems();
+
+  // Shows a hint's long part (after "|", or the whole hint) on the status line.
+  void ShowHint(const QString& hint);
+  QString StatusText() const;
+
+  // TDocumentHost
+  void SetUndoEnabled(bool enabled) override;
+  void SetProgress(int percentage) override;
+  // Saves to the file the caption names, by its extension. A failure is shown in the error box and
+  // leaves the document modified; false then.
+  bool SaveDocument(TMDIChild& child) override;
+
+ protected:
+  bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  void CreateMenus();
+  void CreateSpeedPanel();
+  void CreateProgressPanel();
+  QToolButton* AddSpeedButton(const char* objectName, const QString& hint, const char* icon);
+  void SetHint(QWidget* widget, const QString& hint);
+  void FillWindowMenu();
+  // Puts the zoom of the active view into the combo box and the track bar without running their
+  // change handlers.
+  void ShowZoom(int zoom);
+  QMdiSubWindow* SubWindowOf(const TMDIChild* child) const;
+
+  QAction* windowListSeparator_ = nullptr;
+  QList<QAction*> windowListActions_;
+  bool changingZoom_ = false;
+};
