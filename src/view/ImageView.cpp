@@ -7,8 +7,11 @@
 #include <QRegion>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QSemaphore>
 #include <QSignalBlocker>
 #include <QStyle>
+#include <QThread>
+#include <QThreadPool>
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -56,6 +59,34 @@ void FillRowAround(std::uint32_t* row, const std::uint32_t* pattern, int width, 
   }
   std::memcpy(row, pattern, sizeof(std::uint32_t) * static_cast<std::size_t>(left));
   std::memcpy(row + right, pattern + right, sizeof(std::uint32_t) * static_cast<std::size_t>(width - right));
+}
+
+// Runs paint(first, last) over the rows top..bottom-1. A large area is split into bands of about
+// 64 rows painted on the application's thread pool while this thread waits, as Qt's own raster
+// engine does with its fills; a thread that is itself one of the pool's paints alone, so that it
+// cannot wait for work queued behind it. The bands write disjoint rows and only read the bitmap.
+template <typename Paint>
+void InBands(int top, int bottom, int width, const Paint& paint) {
+  constexpr int kRowsPerBand = 64;
+  constexpr std::int64_t kSmallArea = 64 * 1024;  // pixels not worth handing over
+  QThreadPool* pool = QThreadPool::globalInstance();
+  const int rows = bottom - top;
+  const int bands = (rows + kRowsPerBand / 2) / kRowsPerBand;
+  if (bands < 2 || std::int64_t{rows} * width < kSmallArea || pool->maxThreadCount() < 2 ||
+      pool->contains(QThread::currentThread())) {
+    paint(top, bottom);
+    return;
+  }
+  QSemaphore done;
+  for (int band = 0; band < bands; ++band) {
+    const int first = top + static_cast<int>(std::int64_t{rows} * band / bands);
+    const int last = top + static_cast<int>(std::int64_t{rows} * (band + 1) / bands);
+    pool->start([&paint, &done, first, last] {
+      paint(first, last);
+      done.release();
+    });
+  }
+  done.acquire(bands);
 }
 
 }  // namespace
@@ -415,53 +446,69 @@ void TImageView::PaintBitmap(QImage& target, const TExtentRect& sourceRect, cons
   const int count = right - left;
   const int skip = left - destination.x;  // destination columns cut off at the left edge
   const int* columns = columns_.data() + skip;
-  int previousSourceRow = -1;
-  std::uint32_t* previousRow = nullptr;
-  for (int y = top; y < bottom; ++y) {
-    const int sourceRow = rows_[static_cast<std::size_t>(y - destination.y)];
-    auto* out = reinterpret_cast<std::uint32_t*>(bits + y * stride) + left;
-    if (sourceRow == previousSourceRow) {
-      // Magnified rows repeat: copy the one just made.
-      std::memcpy(out, previousRow, sizeof(std::uint32_t) * static_cast<std::size_t>(count));
-      continue;
-    }
-    const std::uint8_t* in = bitmap.ScanLine(sourceRow);
-    switch (format) {
-      case pf24bit:
-        if (identityColumns) {
-          const std::uint8_t* pixel = in + 3 * static_cast<std::size_t>(source.x + skip);
-          for (int i = 0; i < count; ++i, pixel += 3) {
-            out[i] =
-                0xFF000000u | (std::uint32_t{pixel[2]} << 16) | (std::uint32_t{pixel[1]} << 8) | pixel[0];
+  const std::vector<int>& rows = rows_;
+  const auto paintRows = [&](int first, int last) {
+    int previousSourceRow = -1;
+    std::uint32_t* previousRow = nullptr;
+    for (int y = first; y < last; ++y) {
+      const int sourceRow = rows[static_cast<std::size_t>(y - destination.y)];
+      auto* out = reinterpret_cast<std::uint32_t*>(bits + y * stride) + left;
+      if (sourceRow == previousSourceRow) {
+        // Magnified rows repeat: copy the one just made.
+        std::memcpy(out, previousRow, sizeof(std::uint32_t) * static_cast<std::size_t>(count));
+        continue;
+      }
+      const std::uint8_t* in = bitmap.ScanLine(sourceRow);
+      const int nextSourceRow =
+          y + 1 < last ? rows[static_cast<std::size_t>(y + 1 - destination.y)] : sourceRow;
+      const std::uint8_t* next =
+          nextSourceRow != sourceRow && !identityColumns ? bitmap.ScanLine(nextSourceRow) : nullptr;
+      switch (format) {
+        case pf24bit:
+          if (identityColumns) {
+            const std::uint8_t* pixel = in + 3 * static_cast<std::size_t>(source.x + skip);
+            for (int i = 0; i < count; ++i, pixel += 3) {
+              out[i] =
+                  0xFF000000u | (std::uint32_t{pixel[2]} << 16) | (std::uint32_t{pixel[1]} << 8) | pixel[0];
+            }
+          } else if (next != nullptr) {
+            for (int i = 0; i < count; ++i) {
+              __builtin_prefetch(next + columns[i]);
+              const std::uint8_t* pixel = in + columns[i];
+              out[i] =
+                  0xFF000000u | (std::uint32_t{pixel[2]} << 16) | (std::uint32_t{pixel[1]} << 8) | pixel[0];
+            }
+          } else {
+            for (int i = 0; i < count; ++i) {
+              const std::uint8_t* pixel = in + columns[i];
+              out[i] =
+                  0xFF000000u | (std::uint32_t{pixel[2]} << 16) | (std::uint32_t{pixel[1]} << 8) | pixel[0];
+            }
           }
-        } else {
+          break;
+        case pf32bit:
           for (int i = 0; i < count; ++i) {
             const std::uint8_t* pixel = in + columns[i];
             out[i] =
                 0xFF000000u | (std::uint32_t{pixel[2]} << 16) | (std::uint32_t{pixel[1]} << 8) | pixel[0];
           }
-        }
-        break;
-      case pf32bit:
-        for (int i = 0; i < count; ++i) {
-          const std::uint8_t* pixel = in + columns[i];
-          out[i] = 0xFF000000u | (std::uint32_t{pixel[2]} << 16) | (std::uint32_t{pixel[1]} << 8) | pixel[0];
-        }
-        break;
-      case pf8bit:
-        for (int i = 0; i < count; ++i) out[i] = palette[in[columns[i]]];
-        break;
-      case pf1bit:
-        // Bit value 0 shows black and 1 white, whatever palette the file had.
-        for (int i = 0; i < count; ++i) {
-          const int x = columns[i];
-          out[i] = ((in[x >> 3] >> (7 - (x & 7))) & 1) != 0 ? 0xFFFFFFFFu : 0xFF000000u;
-        }
-        break;
+          break;
+        case pf8bit:
+          for (int i = 0; i < count; ++i) out[i] = palette[in[columns[i]]];
+          break;
+        case pf1bit:
+          // Bit value 0 shows black and 1 white, whatever palette the file had.
+          for (int i = 0; i < count; ++i) {
+            const int x = columns[i];
+            out[i] = ((in[x >> 3] >> (7 - (x & 7))) & 1) != 0 ? 0xFFFFFFFFu : 0xFF000000u;
+          }
+          break;
+      }
+      previousSourceRow = sourceRow;
+      previousRow = out;
     }
-    previousSourceRow = sourceRow;
-    previousRow = out;
-  }
+  };
+  InBands(top, bottom, count, paintRows);
 }
 
 // ---------------------------------------------------------------- system colours
