@@ -70,6 +70,10 @@ enum TCompression : std::uint32_t {
   kPackBits = 32773,
 };
 
+// Images whose data is smaller than this are always given their bitmap; larger ones only when
+// their strips could code at least 1 / kLeastPartShown of the picture.
+constexpr std::uint64_t kSmallImageBytes = std::uint64_t{1} << 20;
+constexpr std::uint64_t kLeastPartShown = 64;
 // More samples per pixel than any colour model with a few extra channels has.
 constexpr std::uint32_t kMaxSamples = 32;
 
@@ -329,6 +333,24 @@ struct TStripTable {
   std::vector<std::uint32_t> sortedOffsets;
 };
 
+// The most bytes of rows `bytes` of compressed data can decode to; rowBytes is the size of a row.
+std::uint64_t MostOutput(std::uint32_t compression, std::uint64_t bytes, std::uint64_t rowBytes) {
+  switch (compression) {
+    case kPackBits: return bytes * 64;  // a two-byte run gives at most 128 bytes
+    case kLzw: {
+      // Each code takes at least 9 bits and gives at most one byte more than the code before it,
+      // up to the longest string of the table.
+      const std::uint64_t codes = bytes * 8 / 9;
+      return codes * std::min<std::uint64_t>(codes + 1, 4096);
+    }
+    case kCcittRle:
+    case kCcittFax3:
+    case kCcittFax4: return bytes * 8 * rowBytes;  // every coded row takes at least one bit
+    case kJpeg: return bytes * 8 * 64 * 3;         // every 8 x 8 block takes at least one bit
+    default: return bytes;
+  }
+}
+
 // Gives the rows of one plane of one strip, one at a time.
 class TStripRows {
  public:
@@ -383,16 +405,12 @@ class TStripRows {
                                        static_cast<std::int32_t>(limit), decoded_.data())));
         break;
       }
-      case kLzw: {
-        // Each code takes at least 9 bits and gives at most one byte more than the code before
-        // it, up to the longest string of the table: a strip cannot hold more rows than that.
-        // Decoders that make zero rows of data that has run out are not asked for those.
-        const std::uint64_t codes = std::uint64_t{raw_.size()} * 8 / 9;
-        const std::uint64_t most = codes * std::min<std::uint64_t>(codes + 1, 4096);
-        available_ = static_cast<std::size_t>(
-            std::min<std::uint64_t>(static_cast<std::uint64_t>(rows), most / rowBytes));
+      case kLzw:
+        // A decoder that makes rows of zeros once its data has run out is not asked for rows the
+        // data cannot hold.
+        available_ = static_cast<std::size_t>(std::min<std::uint64_t>(
+            static_cast<std::uint64_t>(rows), MostOutput(kLzw, raw_.size(), rowBytes) / rowBytes));
         break;
-      }
       default: available_ = raw_.size() / rowBytes; break;
     }
   }
@@ -668,6 +686,21 @@ bool DecodeImage(TTiffFile& file, const std::vector<TTiffEntry>& entries, const 
   }
   job.strips.sortedOffsets = job.strips.offsets;
   std::sort(job.strips.sortedOffsets.begin(), job.strips.sortedOffsets.end());
+
+  // The pixel memory must be justified by the data: strips that could not code even a small part
+  // of the picture do not make a large bitmap. A file cut off later still shows what it holds.
+  const std::uint64_t rowBytes =
+      info.compression == kJpeg ? 3 * std::uint64_t{info.width} : job.converter.RowBytes();
+  const std::uint64_t needed =
+      rowBytes * static_cast<std::uint64_t>(job.height) * static_cast<std::uint64_t>(planes);
+  std::uint64_t justified = 0;
+  for (std::size_t i = 0; i < job.strips.offsets.size() && justified < needed; ++i) {
+    const std::uint64_t bytes = static_cast<std::uint64_t>(std::clamp<std::int64_t>(
+        StripBytes(file, job.strips, i, info.compression, static_cast<std::int64_t>(needed)), 0,
+        file.Available(job.strips.offsets[i])));
+    justified += MostOutput(info.compression, bytes, rowBytes);
+  }
+  if (needed > kSmallImageBytes && justified < needed / kLeastPartShown) return false;
 
   PrepareBitmap(bitmap, static_cast<int>(pictureWidth), static_cast<int>(pictureHeight), format);
   TRowPlacer placer(bitmap, info.orientation, job.width, job.height, oneBit);

@@ -731,6 +731,18 @@ TEST(TiffHostile, StripsBeyondTheData) {
   }
 }
 
+TEST(TiffHostile, CompressedStripsGiveNoMoreRowsThanTheirBytesCode) {
+  // One row of LZW data in a strip said to hold 1000 rows: the rows the data cannot hold are not
+  // made up, whatever the decoder gives after its data.
+  TiffBuilder b;
+  b.Image(3, 1000, {8, 8, 8}, 2, LzwStrip(Bytes(kSixBytes.begin(), kSixBytes.begin() + 9), 9), 5);
+  Loaded loaded;
+  loaded.params.TiffLzwDecompress = TiffLzwDecode;
+  Load(b.Build(), loaded);
+  EXPECT_TRUE(loaded.aborted);
+  EXPECT_EQ(PixelAt(loaded.bitmap, 2, 0), kSix[2]);
+}
+
 TEST(TiffHostile, StripTablesThatDoNotFit) {
   {
     // Fewer strips than the rows need: the rows that have one load.
@@ -774,6 +786,8 @@ TEST(TiffHostile, ImagesThatHaveNoDecoding) {
   cases.back().builder.Image(3, 2, {8, 8, 8}, 2, kSixBytes).Long(256, {60000}).Long(257, {60000});
   cases.push_back({"wider than allowed", TiffBuilder()});
   cases.back().builder.Image(3, 2, {8}, 1, kSixBytes).Long(256, {70000});
+  cases.push_back({"a large picture over a few bytes", TiffBuilder()});
+  cases.back().builder.Image(3, 2, {8}, 1, kSixBytes).Long(256, {10000}).Long(257, {10000});
   cases.push_back({"zero height", TiffBuilder()});
   cases.back().builder.Image(3, 2, {8}, 1, kSixBytes).Long(257, {0});
   cases.push_back({"short colour map", TiffBuilder()});
