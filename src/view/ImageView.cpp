@@ -12,6 +12,7 @@
 #include <QStyle>
 #include <QThread>
 #include <QThreadPool>
+#include <QWheelEvent>
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -283,6 +284,23 @@ void TImageView::changeEvent(QEvent* event) {
 }
 
 void TImageView::scrollContentsBy(int /*dx*/, int /*dy*/) {}
+
+void TImageView::wheelEvent(QWheelEvent* event) {
+  // Touch pads report pixels; wheels report eighths of a degree, 120 to a notch.
+  QPoint step = event->pixelDelta();
+  if (step.isNull()) {
+    const int linePixels = QApplication::wheelScrollLines() * kWheelLinePixels;
+    step = event->angleDelta() * linePixels / 120;
+  }
+  // Alt turns an upright wheel sideways, as in Qt's own scroll areas.
+  if ((event->modifiers() & Qt::AltModifier) != 0 && step.x() == 0) step = QPoint(step.y(), 0);
+  if (step.isNull()) {
+    event->ignore();
+    return;
+  }
+  SetViewOrigin(ViewOriginX() - step.x(), ViewOriginY() - step.y());
+  event->accept();
+}
 
 // ---------------------------------------------------------------- scroll bars
 

@@ -14,6 +14,7 @@
 
 class QPaintEvent;
 class QResizeEvent;
+class QWheelEvent;
 
 namespace veilora {
 
@@ -81,10 +82,16 @@ class TImageView : public QAbstractScrollArea, public TBitmapView {
 
   const TViewGeometry& Geometry() const { return geometry_; }
 
+  // Screen pixels one wheel line scrolls.
+  static constexpr int kWheelLinePixels = 20;
+
  protected:
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void changeEvent(QEvent* event) override;
+  // The wheel scrolls by the desktop's wheel lines of kWheelLinePixels each, not by the scroll
+  // bars' one-pixel line.
+  void wheelEvent(QWheelEvent* event) override;
   // The view paints from its own origin; Qt's scrolling of the viewport's pixels is not used.
   void scrollContentsBy(int dx, int dy) override;
   void BorderStyleChanged() override;

@@ -7,6 +7,7 @@
 #include <QPalette>
 #include <QScrollBar>
 #include <QTest>
+#include <QWheelEvent>
 #include <set>
 #include <vector>
 
@@ -121,6 +122,55 @@ TEST_F(ImageViewTest, ScrolledPaintStartsAtTheOrigin) {
   image = Painted();
   EXPECT_EQ(image.pixel(0, 0), At(43, 23));
   EXPECT_EQ(image.pixel(199, 149), At(43 + 399 * 67 / 400, 23 + 49));
+}
+
+// A large client area is painted in bands on several threads; every pixel must still be the one
+// the stretch rule picks, across band edges and repeated rows alike.
+TEST_F(ImageViewTest, LargeAreasArePaintedWholeAndExact) {
+  view.resize(1000, 700);
+  FillCoordinates(*view.Bitmap(), 1300, 1000);
+  for (const int zoom : {100, 150, 37}) {
+    SCOPED_TRACE(zoom);
+    view.SetZoom(zoom);
+    view.SetViewOrigin(123, 77);
+    const TExtentRect source = view.Geometry().SourceRect();
+    const TExtentRect destination = view.Geometry().DestinationRect();
+    std::vector<int> columns;
+    std::vector<int> rows;
+    NearestSourceIndexes(source.x, source.width, destination.width, columns);
+    NearestSourceIndexes(source.y, source.height, destination.height, rows);
+    const QImage image = Painted();
+    int wrong = 0;
+    for (int y = 0; y < destination.height; ++y) {
+      for (int x = 0; x < destination.width; ++x) {
+        wrong += image.pixel(destination.x + x, destination.y + y) != At(columns[x], rows[y]) ? 1 : 0;
+      }
+    }
+    EXPECT_EQ(wrong, 0);
+  }
+}
+
+// Bitmaps given another format by a caller still paint their colours.
+TEST_F(ImageViewTest, PalettedAndThirtyTwoBitBitmapsPaintTheirColours) {
+  TBitmap& bitmap = *view.Bitmap();
+  bitmap.Allocate(3, 1, pf8bit);
+  bitmap.Palette()[7] = TRGBQuad{30, 20, 10, 0};
+  bitmap.ScanLine(0)[1] = 7;
+  view.Update();
+  EXPECT_EQ(Painted().pixel(1, 0), qRgb(10, 20, 30));
+
+  bitmap.Allocate(2, 1, pf32bit);
+  bitmap.ScanLine(0)[4] = 60;  // blue, green, red, unused
+  bitmap.ScanLine(0)[5] = 50;
+  bitmap.ScanLine(0)[6] = 40;
+  view.Update();
+  EXPECT_EQ(Painted().pixel(1, 0), qRgb(40, 50, 60));
+
+  // A target of another format keeps its format.
+  QImage target(200, 150, QImage::Format_RGB888);
+  view.PaintTo(target);
+  EXPECT_EQ(target.format(), QImage::Format_RGB888);
+  EXPECT_EQ(target.pixel(1, 0), qRgb(40, 50, 60));
 }
 
 TEST_F(ImageViewTest, OneBitImagesShowBlackAndWhite) {
@@ -363,6 +413,29 @@ TEST_F(ImageViewTest, ScrollBarActionsMoveTheOriginByLinePageAndToTheEnds) {
   view.SetZoom(50);
   EXPECT_EQ(view.ViewOriginX(), 500 - view.Geometry().ClientSize().width);
   EXPECT_EQ(horizontal->value(), view.ViewOriginX());
+}
+
+TEST_F(ImageViewTest, TheWheelScrollsByWheelLines) {
+  FillCoordinates(*view.Bitmap(), 1000, 800);
+  view.Update();
+  view.SetViewOrigin(300, 300);
+  const auto wheel = [this](QPoint angle, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QWheelEvent event(QPointF(50, 50), QPointF(50, 50), QPoint(), angle, Qt::NoButton, modifiers,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view.viewport(), &event);
+  };
+  const int notch = QApplication::wheelScrollLines() * TImageView::kWheelLinePixels;
+  wheel(QPoint(0, -120));  // towards the user: down
+  EXPECT_EQ(view.ViewOriginY(), 300 + notch);
+  wheel(QPoint(0, 240));
+  EXPECT_EQ(view.ViewOriginY(), 300 - notch);
+  wheel(QPoint(-120, 0));
+  EXPECT_EQ(view.ViewOriginX(), 300 + notch);
+  wheel(QPoint(0, 120), Qt::AltModifier);
+  EXPECT_EQ(view.ViewOriginX(), 300);
+  EXPECT_EQ(view.ViewOriginY(), 300 - notch);
+  for (int i = 0; i < 100; ++i) wheel(QPoint(0, 120));
+  EXPECT_EQ(view.ViewOriginY(), 0);
 }
 
 // ---------------------------------------------------------------- zoom and events
