@@ -44,7 +44,3 @@ void SetPrompter(TPrompter* prompter);
 // The filter of the text-file dialogs, in the "description|pattern|..." form the program states its
 // filters in.
 inline constexpr const char* kTextFileFilter = "Text Files (*.txt)|*.txt|All Files (*.*)|*.*";
-
-// Turns a "description|pattern|description|pattern" filter into Qt's "description (patterns);;..."
-// form. "*.*" means every file, so it becomes "*" (Qt would otherwise ask for a dot in the name).
-QString QtFileFilter(const QString& pipeFilter);
