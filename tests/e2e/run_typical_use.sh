@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# The typical use, end to end, on the built program under a real X server (Xvfb): a new image, a
+# typed message, Encrypt, Write, Save As PNG, close, open the PNG again, Read, Decrypt, and the text
+# must come back exactly. The program performs the steps itself through its menus, buttons and file
+# dialogs (VEILORA_SCRIPT, described in src/app/main.cpp) and logs what the text pane holds.
+# Usage: tests/e2e/run_typical_use.sh <path of the built veilora>
+set -euo pipefail
+
+program=${1:?usage: run_typical_use.sh <path of the built veilora>}
+[ -x "$program" ] || { echo "e2e: no program at $program" >&2; exit 2; }
+for tool in xvfb-run Xvfb xauth; do
+  command -v "$tool" >/dev/null || { echo "e2e: $tool is missing (bash scripts/deps.sh installs it)" >&2; exit 2; }
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# Letters, digits, punctuation, an ampersand and characters beyond ASCII.
+message='Meet me at the old mill at 6 & bring the map: Grüße, café, 100%!'
+picture="$work/typical use.png"
+screenshot="$(dirname "$program")/e2e_typical_use.png"
+
+cat >"$work/steps" <<STEPS
+menu FileNewItem
+wait-documents 1
+type $message
+button Encrypt
+button Write
+status
+menu FileSaveAsItem
+dialog-file $picture
+wait-documents 1
+menu FileCloseItem
+wait-documents 0
+menu FileOpenItem
+dialog-file $picture
+wait-documents 1
+button Read
+button Decrypt
+pane
+status
+sleep 500
+screenshot $screenshot
+quit
+STEPS
+
+set +e
+VEILORA_SCRIPT="$work/steps" VEILORA_SCRIPT_LOG="$work/log" XDG_RUNTIME_DIR="$work" \
+  timeout 90 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$program" >"$work/output" 2>&1
+status=$?
+set -e
+
+fail() {
+  echo "e2e FAILED: $*" >&2
+  echo "--- steps log" >&2
+  cat "$work/log" >&2 2>/dev/null || true
+  echo "--- program output" >&2
+  cat "$work/output" >&2 || true
+  exit 1
+}
+
+[ "$status" -eq 0 ] || fail "the program ended with status $status"
+grep -q '^FAIL' "$work/log" && fail "a step failed"
+[ -f "$picture" ] || fail "Save As wrote no file at $picture"
+[ "$(head -c 8 "$picture" | od -An -tx1 | tr -d ' \n')" = "89504e470d0a1a0a" ] || fail "$picture is no PNG file"
+grep -qx 'step quit' "$work/log" || fail "the program stopped before the last step"
+readback=$(sed -n 's/^pane: //p' "$work/log")
+[ "$readback" = "$message" ] || fail "read back \"$readback\" instead of \"$message\""
+grep -qx 'status: Hidden text space in bytes: 33742' "$work/log" || fail "the status line did not show the capacity"
+echo "e2e: the message came back exactly through $(basename "$picture"); screenshot in $screenshot"
