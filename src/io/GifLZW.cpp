@@ -153,24 +153,31 @@ TDecodeResult Decode(const std::uint8_t* data, std::size_t dataBytes, int codeSi
       }
     }
   };
+  // The cursor's row pointers, in locals while decoding: the byte stores into the rows could
+  // otherwise alias them.
+  std::uint8_t* out = cursor.out;
+  std::uint8_t* rowEnd = cursor.rowEnd;
   // Emits the string of a code below nextFree: straight into the row, last byte first, when it
   // fits there; else through the stack.
   auto emit = [&](int code) {
     const std::size_t length = table.length[code];
-    std::uint8_t* p;
-    const bool direct = length <= static_cast<std::size_t>(cursor.rowEnd - cursor.out);
-    p = direct ? cursor.out : table.stack;
+    const bool direct = length <= static_cast<std::size_t>(rowEnd - out);
+    std::uint8_t* p = direct ? out : table.stack;
     for (std::size_t i = length - 1; i > 0; --i) {
       p[i] = table.suffix[code];
       code = table.prefix[code];
     }
     p[0] = table.suffix[code];
     if (direct) {
-      cursor.out += length;
-      if (cursor.out == cursor.rowEnd) cursor.RowDone();
+      out += length;
+      if (out != rowEnd) return;
+      cursor.RowDone();
     } else {
+      cursor.out = out;
       cursor.Put(table.stack, length);
     }
+    out = cursor.out;
+    rowEnd = cursor.rowEnd;
   };
 
   int code;
