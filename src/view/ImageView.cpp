@@ -116,6 +116,16 @@ TImageView::~TImageView() {
   verticalScrollBar()->disconnect(this);
 }
 
+void TImageView::ImageChange() {
+  TBitmapView::ImageChange();
+  emit imageChanged();
+}
+
+void TImageView::ViewChange(int change) {
+  TBitmapView::ViewChange(change);
+  emit viewChanged(change);
+}
+
 // ---------------------------------------------------------------- zoom and origin
 
 void TImageView::SetZoom(int value) {

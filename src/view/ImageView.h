@@ -82,8 +82,17 @@ class TImageView : public QAbstractScrollArea, public TBitmapView {
 
   const TViewGeometry& Geometry() const { return geometry_; }
 
+  // Besides OnImageChange and OnViewChange, the changes are Qt signals for the shell's connections.
+  void ImageChange() override;
+  void ViewChange(int change) override;
+
   // Screen pixels one wheel line scrolls.
   static constexpr int kWheelLinePixels = 20;
+
+ signals:
+  void imageChanged();
+  // 1 when the zoom changed, 0 when the scroll origin changed.
+  void viewChanged(int change);
 
  protected:
   void paintEvent(QPaintEvent* event) override;

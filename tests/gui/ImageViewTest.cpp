@@ -488,12 +488,26 @@ TEST_F(ImageViewTest, ZoomOnlyAcceptsNewPositiveValuesAndReportsChanges) {
   view.SetViewOrigin(30, 20);  // unchanged: no event
   EXPECT_EQ(changes.size(), 1U);
 
-  // Zooming out so far that the origin must come down reports both.
+  // Zooming out so far that the origin must come down reports both, as the Qt signal does too.
+  std::vector<int> signalled;
+  QObject::connect(&view, &TImageView::viewChanged,
+                   [&signalled](int change) { signalled.push_back(change); });
   view.SetViewOrigin(1000, 1000);
   changes.clear();
+  signalled.clear();
   view.SetZoom(10);
   EXPECT_EQ(view.ViewOriginX(), 0);
   EXPECT_EQ(changes, (std::vector<int>{0, 1}));
+  EXPECT_EQ(signalled, changes);
+
+  // A new background is an image change.
+  int imageChanges = 0;
+  view.OnImageChange = [&imageChanges](TObject&) { ++imageChanges; };
+  int imageSignals = 0;
+  QObject::connect(&view, &TImageView::imageChanged, [&imageSignals] { ++imageSignals; });
+  view.SetBackground(clBlack);
+  EXPECT_EQ(imageChanges, 1);
+  EXPECT_EQ(imageSignals, 1);
 }
 
 TEST_F(ImageViewTest, ZoomAtBringsThePixelUnderThePointToTheCentre) {
