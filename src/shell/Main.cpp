@@ -475,8 +475,20 @@ TMDIChild* TMainForm::OpenFile(const QString& fileName) {
   return CreateDocument(fileName, false);
 }
 
+template <typename Command>
+void TMainForm::RunCommand(Command&& command) {
+  // The application's general error report: a failure ends the command with its text in the error
+  // box, and the program goes on. No exception may leave a Qt event handler.
+  try {
+    command();
+  } catch (const std::exception& error) {
+    SetProgress(0);
+    Prompter().ShowError(this, QString::fromLocal8Bit(error.what()));
+  }
+}
+
 void TMainForm::FileNewItemClick() {
-  CreateDocument(QStringLiteral("New%1.jpg").arg(MDIChildCount() + 1), true);
+  RunCommand([this] { CreateDocument(QStringLiteral("New%1.jpg").arg(MDIChildCount() + 1), true); });
 }
 
 void TMainForm::FileOpenItemClick() {
@@ -549,14 +561,16 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 void TMainForm::Undo1Click() {
   TMDIChild* child = ActiveMDIChild();
   if (child == nullptr) return;
-  child->ImageProc1.Undo();
-  child->ImageProc1.ClearUndo();
-  SetUndoEnabled(false);
+  RunCommand([this, child] {
+    child->ImageProc1.Undo();
+    child->ImageProc1.ClearUndo();
+    SetUndoEnabled(false);
+  });
 }
 
 void TMainForm::Converttotruecolours1Click() {
   if (TMDIChild* child = ActiveMDIChild()) {
-    child->ImageProc1.ConvertToTrueColour();
+    RunCommand([child] { child->ImageProc1.ConvertToTrueColour(); });
     SetProgress(0);
   }
 }
@@ -569,7 +583,7 @@ void TMainForm::CalcColours1Click() {
 }
 
 void TMainForm::Clear1Click() {
-  if (TMDIChild* child = ActiveMDIChild()) child->ImageProc1.ClearImage();
+  if (TMDIChild* child = ActiveMDIChild()) RunCommand([child] { child->ImageProc1.ClearImage(); });
 }
 
 void TMainForm::WindowCascadeItemClick() {

@@ -142,6 +142,8 @@ class TMainForm : public QMainWindow, public TDocumentHost {
   // change handlers.
   void ShowZoom(int zoom);
   QMdiSubWindow* SubWindowOf(const TMDIChild* child) const;
+  template <typename Command>
+  void RunCommand(Command&& command);
 
   QAction* windowListSeparator_ = nullptr;
   QList<QAction*> windowListActions_;

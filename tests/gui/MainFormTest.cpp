@@ -598,6 +598,18 @@ TEST_F(MainFormTest, ConvertToTrueColoursLeavesTheProgressAtZero) {
   EXPECT_EQ(form->ProgressBar1->value(), 0);
 }
 
+TEST_F(MainFormTest, ACommandThatFailsReportsTheErrorAndChangesNothing) {
+  TMDIChild* child = New();
+  // One bit per pixel fits; three bytes per pixel would pass the pixel-memory limit.
+  child->ImageView1->Bitmap()->Allocate(20000, 18000, pf1bit);
+  form->Converttotruecolours1Click();
+  const QStringList errors = prompter.Texts(Kind::Error);
+  ASSERT_EQ(errors.size(), 1);
+  EXPECT_TRUE(errors[0].contains(QStringLiteral("too large")));
+  EXPECT_EQ(child->ImageView1->Bitmap()->PixelFormat(), pf1bit);
+  EXPECT_EQ(form->ProgressBar1->value(), 0);
+}
+
 TEST_F(MainFormTest, DocumentCommandsWithoutADocumentDoNothing) {
   form->CalcColours1Click();
   form->Converttotruecolours1Click();
