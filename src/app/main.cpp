@@ -10,7 +10,11 @@
 //   button <Caption>         clicks the active document's tool button with that caption
 //   type <text>              types the text, key by key, into the active document's text pane
 //   dialog-file <path>       waits for the modal file dialog, types the name and presses Return
-//   wait-documents <n>       waits until n documents are open
+//   wait-file-dialog         waits until a modal file dialog is open and active, then logs
+//                            "dialog: open" (for a driver outside that types into it)
+//   wait-documents <n>       waits until n documents are open (and no dialog is)
+//   wait-pane <text>         waits until the active document's pane holds the text (typed from
+//                            outside, for example by xdotool)
 //   pane                     writes the active document's pane text to the log ("pane: <text>")
 //   status                   writes the active document's status line to the log
 //   screenshot <file.png>    grabs the whole screen into a PNG
@@ -152,10 +156,25 @@ class TScriptRunner : public QObject {
         return true;
       });
     }
+    if (verb == QLatin1String("wait-file-dialog")) {
+      return WaitFor(QStringLiteral("a file dialog"), [this] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr || !dialog->isVisible() || !dialog->isActiveWindow()) return false;
+        Write(QStringLiteral("dialog: open"));
+        return true;
+      });
+    }
     if (verb == QLatin1String("wait-documents")) {
       const int wanted = argument.toInt();
       return WaitFor(QStringLiteral("%1 documents").arg(wanted), [this, wanted] {
         return form_.MDIChildCount() == wanted && QApplication::activeModalWidget() == nullptr;
+      });
+    }
+    if (verb == QLatin1String("wait-pane")) {
+      const QByteArray wanted = argument.toUtf8();
+      return WaitFor(QStringLiteral("the text pane to hold \"%1\"").arg(argument), [this, wanted] {
+        TMDIChild* active = form_.ActiveMDIChild();
+        return active != nullptr && active->PaneBytes() == wanted;
       });
     }
     if (verb == QLatin1String("pane")) {

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # The typical use, end to end, on the built program under a real X server (Xvfb): a new image, a
 # typed message, Encrypt, Write, Save As PNG, close, open the PNG again, Read, Decrypt, and the text
-# must come back exactly. The program performs the steps itself through its menus, buttons and file
-# dialogs (VEILORA_SCRIPT, described in src/app/main.cpp) and logs what the text pane holds.
+# must come back exactly. The keyboard is played from outside with xdotool (drive_typical_use.sh);
+# the program performs the clicks on its own menus and buttons from a step list (VEILORA_SCRIPT,
+# described in src/app/main.cpp) and logs what the text pane holds.
 # Usage: tests/e2e/run_typical_use.sh <path of the built veilora>
 set -euo pipefail
 
 program=${1:?usage: run_typical_use.sh <path of the built veilora>}
 [ -x "$program" ] || { echo "e2e: no program at $program" >&2; exit 2; }
-for tool in xvfb-run Xvfb xauth; do
+for tool in xvfb-run Xvfb xauth xdotool; do
   command -v "$tool" >/dev/null || { echo "e2e: $tool is missing (bash scripts/deps.sh installs it)" >&2; exit 2; }
 done
 
@@ -20,19 +21,18 @@ picture="$work/typical use.png"
 screenshot="$(dirname "$program")/e2e_typical_use.png"
 
 cat >"$work/steps" <<STEPS
-menu FileNewItem
 wait-documents 1
-type $message
+wait-pane $message
 button Encrypt
 button Write
 status
 menu FileSaveAsItem
-dialog-file $picture
+wait-file-dialog
 wait-documents 1
 menu FileCloseItem
 wait-documents 0
 menu FileOpenItem
-dialog-file $picture
+wait-file-dialog
 wait-documents 1
 button Read
 button Decrypt
@@ -44,8 +44,8 @@ quit
 STEPS
 
 set +e
-VEILORA_SCRIPT="$work/steps" VEILORA_SCRIPT_LOG="$work/log" XDG_RUNTIME_DIR="$work" \
-  timeout 90 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$program" >"$work/output" 2>&1
+XDG_RUNTIME_DIR="$work" timeout 90 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+  bash "$(dirname "$0")/drive_typical_use.sh" "$program" "$work" "$message" "$picture"
 status=$?
 set -e
 
