@@ -20,12 +20,14 @@
 #include <QApplication>
 #include <QImage>
 #include <QPainter>
+#include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
+
+#include <unistd.h>
 
 #include "image/BaseView.h"
 #include "io/ImageIO.h"
@@ -168,11 +170,38 @@ const std::string& PngFile() {
   return path;
 }
 
+// The opening times are shown in seconds as a counter, while the table stays in milliseconds like
+// the memcpy reference that the program's ratio table divides by.
+class Seconds {
+ public:
+  class Lap {
+   public:
+    explicit Lap(Seconds& total) : total_(total), start_(std::chrono::steady_clock::now()) {}
+    ~Lap() { total_.elapsed_ += std::chrono::steady_clock::now() - start_; }
+    Lap(const Lap&) = delete;
+    Lap& operator=(const Lap&) = delete;
+
+   private:
+    Seconds& total_;
+    std::chrono::steady_clock::time_point start_;
+  };
+
+  void Report(benchmark::State& state) const {
+    if (state.iterations() > 0)
+      state.counters["seconds"] = elapsed_.count() / static_cast<double>(state.iterations());
+  }
+
+ private:
+  std::chrono::duration<double> elapsed_{0};
+};
+
 void PngOpenOurs(benchmark::State& state) {
   EnsureApplication();
   const std::string& file = PngFile();
   QImage buffer;
+  Seconds seconds;
   for (auto _ : state) {
+    const Seconds::Lap lap(seconds);
     TImageView view;
     ConfigureAsDocument(view);
     view.SetScrollBars(ssBoth);
@@ -185,11 +214,14 @@ void PngOpenOurs(benchmark::State& state) {
     benchmark::DoNotOptimize(buffer.constBits());
     benchmark::ClobberMemory();
   }
+  seconds.Report(state);
 }
 
 void PngOpenPeer(benchmark::State& state) {
   const std::string& file = PngFile();
+  Seconds seconds;
   for (auto _ : state) {
+    const Seconds::Lap lap(seconds);
     THeadlessView view;
     TImageIO io;
     io.SetAttachedView(&view);
@@ -198,6 +230,7 @@ void PngOpenPeer(benchmark::State& state) {
     benchmark::DoNotOptimize(view.Bitmap()->Bits());
     benchmark::ClobberMemory();
   }
+  seconds.Report(state);
 }
 
 }  // namespace
@@ -219,11 +252,11 @@ VIEW_PAINT(100, "100")
 VIEW_PAINT(400, "400")
 BENCHMARK(PngOpenOurs)
     ->Name("PngOpen/ours")
-    ->Unit(benchmark::kSecond)
+    ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime()
     ->UseRealTime();
 BENCHMARK(PngOpenPeer)
     ->Name("PngOpen/peer")
-    ->Unit(benchmark::kSecond)
+    ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime()
     ->UseRealTime();
