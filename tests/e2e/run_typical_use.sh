@@ -13,6 +13,9 @@ for tool in xvfb-run Xvfb xauth xdotool; do
   command -v "$tool" >/dev/null || { echo "e2e: $tool is missing (bash scripts/deps.sh installs it)" >&2; exit 2; }
 done
 
+# Under the sanitizer build, leaks of the system libraries the program loads are not ours to fix.
+export LSAN_OPTIONS="suppressions=$(cd "$(dirname "$0")" && pwd)/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # Letters, digits, punctuation, an ampersand and characters beyond ASCII.
