@@ -214,6 +214,25 @@ TEST_F(ImageViewTest, ASmallImageIsCentred) {
   EXPECT_EQ(view.BitmapToScreenY(50), 162);
 }
 
+// A caller that shrinks the bitmap must call Update; a paint before that stays inside the pixels.
+TEST_F(ImageViewTest, APaintBeforeTheLayoutPassReadsOnlyTheBitmap) {
+  FillCoordinates(*view.Bitmap(), 400, 300);
+  view.Update();
+  view.SetViewOrigin(150, 100);
+  FillCoordinates(*view.Bitmap(), 160, 110);
+  const QImage image = Painted();
+  EXPECT_EQ(image.pixel(0, 0), At(150, 100));
+  // The remaining 10 x 10 pixels fill the area the old layout gave the image.
+  int outside = 0;
+  for (int y = 0; y < 150; ++y) {
+    for (int x = 0; x < 200; ++x) {
+      const QRgb pixel = image.pixel(x, y);
+      outside += qRed(pixel) < 150 || qRed(pixel) > 159 || qGreen(pixel) < 100 || qGreen(pixel) > 109 ? 1 : 0;
+    }
+  }
+  EXPECT_EQ(outside, 0);
+}
+
 TEST_F(ImageViewTest, AnEmptyBitmapPaintsTheBackgroundOnly) {
   view.Bitmap()->Allocate(0, 0, pf24bit);
   view.Update();
@@ -404,6 +423,12 @@ TEST_F(ImageViewTest, ScrollBarActionsMoveTheOriginByLinePageAndToTheEnds) {
   EXPECT_EQ(view.ViewOriginX(), 321);
   EXPECT_EQ(Painted().pixel(0, 0), At(321, 0));
 
+  // Thumb positions are not cut to 16 bits.
+  view.SetZoom(10000);
+  horizontal->setSliderPosition(70000);
+  EXPECT_EQ(view.ViewOriginX(), 70000);
+  view.SetZoom(100);
+
   // Scrolling from code moves the bars.
   view.SetViewOrigin(40, 55);
   EXPECT_EQ(horizontal->value(), 40);
@@ -468,6 +493,11 @@ TEST_F(ImageViewTest, AutoFitFitsOnEveryLayoutPass) {
   view.Update();
   EXPECT_EQ(view.Zoom(), 25);
   EXPECT_EQ(Painted().pixel(0, 0), At(2, 2));  // the middle one of the four pixels behind it
+
+  // A picture so large that it would fit at 0% keeps the zoom it has.
+  FillCoordinates(*view.Bitmap(), 20000, 10);
+  view.Update();
+  EXPECT_EQ(view.Zoom(), 25);
 }
 
 TEST_F(ImageViewTest, ZoomOnlyAcceptsNewPositiveValuesAndReportsChanges) {
