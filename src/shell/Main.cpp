@@ -20,6 +20,7 @@
 #include <QMimeData>
 #include <QPointer>
 #include <QProgressBar>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QSlider>
@@ -447,6 +448,10 @@ TMDIChild* TMainForm::CreateDocument(const QString& name, bool isNew) {
     SetUndoEnabled(false);
   }
   child->Modified = false;
+  // A zoom that changes by other ways than the zoom controls shows in them too.
+  connect(child->ImageView1, &TImageView::viewChanged, this, [this, child](int change) {
+    if (change == 1 && !inZoomCommand_ && child == ActiveMDIChild()) ShowZoom(child->ImageView1->Zoom());
+  });
 
   QMdiSubWindow* sub = ClientArea->addSubWindow(child);
   sub->setAttribute(Qt::WA_DeleteOnClose);
@@ -665,6 +670,7 @@ void TMainForm::TrackBar1Change() {
   if (changingZoom_) return;
   TMDIChild* child = ActiveMDIChild();
   if (child == nullptr) return;
+  const QScopedValueRollback<bool> zoomCommand(inZoomCommand_, true);
   child->ImageView1->SetZoom(TrackBar1->value());
   changingZoom_ = true;
   ComboBox1->setEditText(QString::number(child->ImageView1->Zoom()));
@@ -675,6 +681,7 @@ void TMainForm::ComboBox1Change() {
   if (changingZoom_) return;
   TMDIChild* child = ActiveMDIChild();
   if (child == nullptr) return;
+  const QScopedValueRollback<bool> zoomCommand(inZoomCommand_, true);
   const QString text = ComboBox1->currentText();
   if (text == QLatin1String("Fit")) {
     child->ImageView1->ZoomToFit();

@@ -148,4 +148,6 @@ class TMainForm : public QMainWindow, public TDocumentHost {
   QAction* windowListSeparator_ = nullptr;
   QList<QAction*> windowListActions_;
   bool changingZoom_ = false;
+  // While the zoom controls run their own change handlers, which keep them in step themselves.
+  bool inZoomCommand_ = false;
 };

@@ -371,6 +371,14 @@ TEST_F(MainFormTest, ActivatingADocumentShowsItsZoom) {
   EXPECT_EQ(form->TrackBar1->value(), 300);
   EXPECT_EQ(form->ComboBox1->currentText(), QStringLiteral("300"));
   EXPECT_EQ(second->ImageView1->Zoom(), 100);
+
+  // A zoom set on the active view by other ways shows in the controls; one of another view does not.
+  first->ImageView1->SetZoom(250);
+  EXPECT_EQ(form->TrackBar1->value(), 250);
+  EXPECT_EQ(form->ComboBox1->currentText(), QStringLiteral("250"));
+  second->ImageView1->SetZoom(40);
+  EXPECT_EQ(form->TrackBar1->value(), 250);
+  EXPECT_EQ(first->ImageView1->Zoom(), 250);
 }
 
 // --- Save, Save As, Open ---
