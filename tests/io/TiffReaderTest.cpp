@@ -660,6 +660,22 @@ TEST(TiffChain, ImagesAreChosenByIndex) {
   EXPECT_EQ(TiffImageCount(dir.File("not.tif")), 0);
 }
 
+TEST(TiffChain, OffsetsCountFromWhereTheHeaderStarts) {
+  // A TIFF inside a larger stream (after a stream header, say): its offsets are relative to it.
+  TiffBuilder b(true);
+  b.Image(3, 2, {8, 8, 8}, 2, kSixBytes);
+  Bytes file = {'j', 'u', 'n', 'k', '!'};
+  const Bytes tiff = b.Build();
+  file.insert(file.end(), tiff.begin(), tiff.end());
+  TMemoryStream stream(file);
+  stream.Seek(5);
+  Loaded loaded;
+  TiffReadStream(stream, loaded.bitmap, loaded.params, false, TProgressContext{{}, nullptr, &loaded.aborted},
+                 &loaded.count);
+  EXPECT_FALSE(loaded.aborted);
+  EXPECT_EQ(Pixels(loaded.bitmap), kSix);
+}
+
 TEST(TiffChain, LoopsEndTheWalk) {
   // A -> B -> A, and a directory pointing at itself.
   TiffBuilder loop;
