@@ -100,6 +100,13 @@ class TScriptRunner : public QObject {
     if (done()) {
       Continue();
     } else if (waited > kWaitLimit) {
+      TMDIChild* child = form_.ActiveMDIChild();
+      if (child != nullptr) Write(QStringLiteral("pane: ") + QString::fromUtf8(child->PaneBytes()));
+      const QWidget* focus = QApplication::focusWidget();
+      Write(QStringLiteral("focus: ") +
+            (focus != nullptr
+                 ? QString::fromLatin1(focus->metaObject()->className()) + u' ' + focus->objectName()
+                 : QStringLiteral("none")));
       Fail(QStringLiteral("timed out waiting for ") + what);
     } else {
       QTimer::singleShot(kPollInterval, this,

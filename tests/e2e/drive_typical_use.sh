@@ -3,7 +3,7 @@
 # plays the user's keyboard from outside with xdotool (Ctrl+N, the typed message, the file names
 # typed into the save and open dialogs). The program's own steps click the document's tool buttons
 # and pick the menu items that have no key, and log where they stand.
-# Usage: drive_typical_use.sh <program> <work folder> <message> <picture file>
+# Usage: drive_typical_use.sh <program> <work folder> <typed text> <picture file>
 set -uo pipefail
 
 program=$1
