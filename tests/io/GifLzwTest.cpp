@@ -181,12 +181,18 @@ TEST(GifLzwGolden, EightBitLiterals) {
 }
 
 TEST(GifLzwGolden, SubBlocksHold254BytesButTheLast) {
-  const Bytes pixels = RandomIndices(2000, 8, 4);
-  const TUnpacked unpacked = UnpackCodes(Encode(pixels, 40, 50, false, 8));
-  ASSERT_GE(unpacked.blocks.size(), 3u);
-  for (std::size_t i = 0; i + 1 < unpacked.blocks.size(); ++i) EXPECT_EQ(unpacked.blocks[i], 254u) << i;
-  EXPECT_GT(unpacked.blocks.back(), 0u);
-  EXPECT_LE(unpacked.blocks.back(), 254u);
+  // The larger picture's data run to several hundred kilobytes.
+  for (const int side : {45, 700}) {
+    const Bytes pixels = RandomIndices(static_cast<std::size_t>(side) * side, 8, 4);
+    const Bytes data = Encode(pixels, side, side, false, 8);
+    const TUnpacked unpacked = UnpackCodes(data);
+    ASSERT_GE(unpacked.blocks.size(), 3u);
+    for (std::size_t i = 0; i + 1 < unpacked.blocks.size(); ++i) ASSERT_EQ(unpacked.blocks[i], 254u) << i;
+    EXPECT_GT(unpacked.blocks.back(), 0u);
+    EXPECT_LE(unpacked.blocks.back(), 254u);
+    EXPECT_EQ(unpacked.codes.back(), 257);
+    EXPECT_EQ(Decode(data, side, side, false).pixels, pixels);
+  }
 }
 
 // ---------------------------------------------------------------- round trips
