@@ -16,6 +16,7 @@
 #include <string>
 
 #include "hidden/Crypt32.h"
+#include "image/Display.h"
 #include "shell/FlatMemo.h"
 #include "shell/Prompter.h"
 #include "view/ImageView.h"
@@ -135,6 +136,11 @@ TMDIChild::TMDIChild(TDocumentHost* host, QWidget* parent) : QWidget(parent), ho
   ImageProc1.SetAttachedView(ImageView1);
   ImageProc1.SetBackground(veilora::clWhite);
   ImageIO1.SetAttachedView(ImageView1);
+  // The record took its defaults before it had a view; take them again now that the view gives a
+  // resolution, so that a new image is not saved as 0 dpi. A PNG written from it names the view's
+  // white as its background, not black.
+  ImageIO1.Params.Reset();
+  ImageIO1.Params.PngBackground = veilora::ColorToPixel(ImageView1->Background());
   ImageProc1.OnProgress = [this](veilora::TObject&, int percentage) { ImageView1Progress(percentage); };
   ImageIO1.OnProgress = [this](veilora::TObject&, int percentage) { ImageView1Progress(percentage); };
 }

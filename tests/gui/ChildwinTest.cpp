@@ -16,6 +16,7 @@
 
 #include "gui/ScriptedPrompter.h"
 #include "hidden/Crypt32.h"
+#include "io/ImageIO.h"
 #include "shell/FlatMemo.h"
 #include "view/ImageView.h"
 
@@ -95,6 +96,22 @@ TEST_F(ChildwinTest, ShowsTheCapacityAndStartsReadyToEncrypt) {
   EXPECT_EQ(child->windowTitle(), QStringLiteral("picture.bmp[*]"));
   EXPECT_FALSE(child->isWindowModified());
   EXPECT_TRUE(prompter.asked.empty());
+}
+
+TEST_F(ChildwinTest, ANewImageIsSavedWithTheViewsResolutionAndBackground) {
+  QTemporaryDir dir;
+  const std::string name = (dir.path() + QStringLiteral("/new.png")).toStdString();
+  child->ImageIO1.SaveToFile(name);
+  ASSERT_FALSE(child->ImageIO1.Aborting);
+
+  veilora::TImageView view;
+  veilora::TImageIO reader;
+  reader.SetAttachedView(&view);
+  reader.LoadFromFile(name);
+  ASSERT_FALSE(reader.Aborting);
+  EXPECT_GT(reader.Params.DpiX, 0);
+  EXPECT_EQ(reader.Params.DpiX, child->ImageView1->DpiX());
+  EXPECT_EQ(reader.Params.PngBackground, (veilora::TRGB{255, 255, 255}));
 }
 
 TEST_F(ChildwinTest, LaysOutTheToolBarPaneAndMenu) {
