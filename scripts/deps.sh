@@ -6,9 +6,10 @@ set -euo pipefail
 packages=("$@")
 if [ ${#packages[@]} -eq 0 ]; then
   # libqt6svg6 carries Qt's SVG icon engine, which draws the program's button glyphs at every scale.
+  # fonts-liberation2 gives Arial its metric twin, so the captions fit the fixed-width buttons.
   packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev python3-pil
     libpng-dev zlib1g-dev libjpeg62-turbo-dev libtiff-tools giflib-tools libtiff-dev libgif-dev
-    qt6-base-dev libqt6svg6 libgl-dev xvfb xauth xdotool)
+    qt6-base-dev libqt6svg6 libgl-dev xvfb xauth xdotool fonts-liberation2)
 fi
 
 missing=()
