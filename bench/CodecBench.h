@@ -6,14 +6,40 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
 #include <cstring>
 #include <functional>
+#include <random>
 
 #include "image/Bitmap.h"
 #include "io/Progress.h"
 #include "io/Stream.h"
 
 namespace veilora::bench {
+
+constexpr int kPhotoWidth = 6000;
+constexpr int kPhotoHeight = 4000;
+
+// A 6000 x 4000 24-bit picture made once: gradients with sensor-like noise in every pixel, as a
+// photo's low bits are, so that the coders meet neither flat runs nor pure noise.
+inline TBitmap& PhotoLikePicture() {
+  static TBitmap picture;
+  if (picture.Empty()) {
+    picture.Allocate(kPhotoWidth, kPhotoHeight, pf24bit);
+    std::mt19937 random(13);
+    for (int y = 0; y < kPhotoHeight; ++y) {
+      std::uint8_t* row = picture.ScanLine(y);
+      for (int x = 0; x < kPhotoWidth; ++x) {
+        const unsigned noise = random();
+        row[3 * x] = static_cast<std::uint8_t>(x * 255 / kPhotoWidth + (noise & 7));
+        row[3 * x + 1] = static_cast<std::uint8_t>(y * 255 / kPhotoHeight + ((noise >> 3) & 7));
+        row[3 * x + 2] =
+            static_cast<std::uint8_t>((x + y) * 127 / (kPhotoWidth + kPhotoHeight) + ((noise >> 6) & 15));
+      }
+    }
+  }
+  return picture;
+}
 
 using CodecCall = std::function<void(TStream& stream, TBitmap& bitmap, const TProgressContext& progress)>;
 

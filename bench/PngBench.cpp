@@ -16,7 +16,6 @@
 #include <csetjmp>
 #include <cstdint>
 #include <cstring>
-#include <random>
 #include <vector>
 
 #include "CodecBench.h"
@@ -28,28 +27,9 @@ using namespace veilora;
 
 namespace {
 
-constexpr int kWidth = 6000;
-constexpr int kHeight = 4000;
+constexpr int kWidth = bench::kPhotoWidth;
+constexpr int kHeight = bench::kPhotoHeight;
 constexpr int kLevel = 5;
-
-// Gradients with sensor-like noise in every pixel, as a photo's low bits are.
-TBitmap& PhotoLike() {
-  static TBitmap picture;
-  if (picture.Empty()) {
-    picture.Allocate(kWidth, kHeight, pf24bit);
-    std::mt19937 random(13);
-    for (int y = 0; y < kHeight; ++y) {
-      std::uint8_t* row = picture.ScanLine(y);
-      for (int x = 0; x < kWidth; ++x) {
-        const unsigned noise = random();
-        row[3 * x] = static_cast<std::uint8_t>(x * 255 / kWidth + (noise & 7));
-        row[3 * x + 1] = static_cast<std::uint8_t>(y * 255 / kHeight + ((noise >> 3) & 7));
-        row[3 * x + 2] = static_cast<std::uint8_t>((x + y) * 127 / (kWidth + kHeight) + ((noise >> 6) & 15));
-      }
-    }
-  }
-  return picture;
-}
 
 TIOParams Params(std::uint8_t filter) {
   TIOParams params;
@@ -77,7 +57,7 @@ const std::vector<std::uint8_t>& EncodedFile(const bench::CodecCall& write) {
   if (file.empty()) {
     bool aborting = false;
     TMemoryStream stream;
-    write(stream, PhotoLike(), TProgressContext{{}, nullptr, &aborting});
+    write(stream, bench::PhotoLikePicture(), TProgressContext{{}, nullptr, &aborting});
     file = stream.Data();
   }
   return file;
@@ -133,11 +113,11 @@ bool PlainWrite(const TBitmap& image, int filterMask, TPlainWriter* writer) {
 // ---------------------------------------------------------------- the benchmarks
 
 void PngEncodeOurs(benchmark::State& state) {
-  bench::TimeEncode(state, PhotoLike(), kWrite);
+  bench::TimeEncode(state, bench::PhotoLikePicture(), kWrite);
 }
 
 void PngEncodePeer(benchmark::State& state) {
-  const TBitmap& image = PhotoLike();
+  const TBitmap& image = bench::PhotoLikePicture();
   std::vector<std::uint8_t> out;
   TPlainWriter writer{&out};
   if (!PlainWrite(image, PNG_FILTER_NONE, &writer)) state.SkipWithError("libpng gave up");
@@ -152,7 +132,7 @@ void PngEncodePeer(benchmark::State& state) {
 }
 
 void PngEncodeSimplified(benchmark::State& state) {
-  TBitmap& image = PhotoLike();
+  TBitmap& image = bench::PhotoLikePicture();
   png_image description;
   std::memset(&description, 0, sizeof description);
   description.version = PNG_IMAGE_VERSION;
@@ -178,7 +158,7 @@ void PngEncodeSimplified(benchmark::State& state) {
 
 // Both readers decode the same file, made once by our writer, into fresh memory each pass.
 void TimeOurDecode(benchmark::State& state, const std::vector<std::uint8_t>& file) {
-  TBitmap& image = PhotoLike();
+  TBitmap& image = bench::PhotoLikePicture();
   TMemoryStream stream(file);
   bool aborting = false;
   const TProgressContext progress{{}, nullptr, &aborting};
@@ -212,7 +192,7 @@ void PngDecodePaethOurs(benchmark::State& state) {
 // Each pass decodes into fresh pixel memory and releases it, as a pass of our reader does with its
 // bitmap; one more decode after the timing checks the picture.
 void TimeSimplifiedDecode(benchmark::State& state, const std::vector<std::uint8_t>& file) {
-  const TBitmap& image = PhotoLike();
+  const TBitmap& image = bench::PhotoLikePicture();
   for (auto _ : state) {
     PixelBlock pixels;
     if (!SimplifiedRead(file, pixels)) state.SkipWithError("libpng gave up");

@@ -17,10 +17,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "CodecBench.h"
 #include "image/Bitmap.h"
 #include "image/PixelMemory.h"
 #include "io/TIFLZW.h"
@@ -30,27 +30,8 @@ using namespace veilora;
 
 namespace {
 
-constexpr int kWidth = 6000;
-constexpr int kHeight = 4000;
-
-// Gradients with sensor-like noise in every pixel, as a photo's low bits are.
-TBitmap& PhotoLike() {
-  static TBitmap picture;
-  if (picture.Empty()) {
-    picture.Allocate(kWidth, kHeight, pf24bit);
-    std::mt19937 random(13);
-    for (int y = 0; y < kHeight; ++y) {
-      std::uint8_t* row = picture.ScanLine(y);
-      for (int x = 0; x < kWidth; ++x) {
-        const unsigned noise = random();
-        row[3 * x] = static_cast<std::uint8_t>(x * 255 / kWidth + (noise & 7));
-        row[3 * x + 1] = static_cast<std::uint8_t>(y * 255 / kHeight + ((noise >> 3) & 7));
-        row[3 * x + 2] = static_cast<std::uint8_t>((x + y) * 127 / (kWidth + kHeight) + ((noise >> 6) & 15));
-      }
-    }
-  }
-  return picture;
-}
+constexpr int kWidth = bench::kPhotoWidth;
+constexpr int kHeight = bench::kPhotoHeight;
 
 void QuietHandler(const char*, const char*, va_list) {}
 
@@ -70,7 +51,7 @@ const std::vector<std::uint8_t>& LibtiffFile() {
   TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
   TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
   TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
-  const TBitmap& image = PhotoLike();
+  const TBitmap& image = bench::PhotoLikePicture();
   std::vector<std::uint8_t> row(3 * static_cast<std::size_t>(kWidth));
   for (int y = 0; y < kHeight; ++y) {
     const std::uint8_t* pixels = image.ScanLine(y);
@@ -150,7 +131,7 @@ bool LibtiffRead(const std::vector<std::uint8_t>& file, PixelBlock& pixels) {
 
 void TiffLzwReadOurs(benchmark::State& state) {
   const std::vector<std::uint8_t>& file = LibtiffFile();
-  TBitmap& image = PhotoLike();
+  TBitmap& image = bench::PhotoLikePicture();
   TMemoryStream stream(file);
   TIOParams params;
   params.TiffLzwDecompress = TiffLzwDecode;
@@ -178,7 +159,7 @@ void TiffLzwReadOurs(benchmark::State& state) {
 
 void TiffLzwReadPeer(benchmark::State& state) {
   const std::vector<std::uint8_t>& file = LibtiffFile();
-  const TBitmap& image = PhotoLike();
+  const TBitmap& image = bench::PhotoLikePicture();
   for (auto _ : state) {
     PixelBlock pixels;
     if (!LibtiffRead(file, pixels)) state.SkipWithError("libtiff gave up");

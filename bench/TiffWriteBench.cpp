@@ -19,7 +19,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <random>
 #include <vector>
 
 #include "CodecBench.h"
@@ -31,27 +30,8 @@ using namespace veilora;
 
 namespace {
 
-constexpr int kWidth = 6000;
-constexpr int kHeight = 4000;
-
-// Gradients with sensor-like noise in every pixel, as a photo's low bits are.
-TBitmap& PhotoLike() {
-  static TBitmap picture;
-  if (picture.Empty()) {
-    picture.Allocate(kWidth, kHeight, pf24bit);
-    std::mt19937 random(13);
-    for (int y = 0; y < kHeight; ++y) {
-      std::uint8_t* row = picture.ScanLine(y);
-      for (int x = 0; x < kWidth; ++x) {
-        const unsigned noise = random();
-        row[3 * x] = static_cast<std::uint8_t>(x * 255 / kWidth + (noise & 7));
-        row[3 * x + 1] = static_cast<std::uint8_t>(y * 255 / kHeight + ((noise >> 3) & 7));
-        row[3 * x + 2] = static_cast<std::uint8_t>((x + y) * 127 / (kWidth + kHeight) + ((noise >> 6) & 15));
-      }
-    }
-  }
-  return picture;
-}
+constexpr int kWidth = bench::kPhotoWidth;
+constexpr int kHeight = bench::kPhotoHeight;
 
 TIOParams WriteParams(std::uint8_t compression) {
   InstallLzwCoders();
@@ -67,9 +47,10 @@ void TimeOurWrite(benchmark::State& state, TIOParams& params) {
     state.SkipWithError("no TIFF LZW coder installed");
     return;
   }
-  bench::TimeEncode(state, PhotoLike(), [&params](TStream& s, TBitmap& b, const TProgressContext& p) {
-    TiffWriteStream(s, false, b, params, p);
-  });
+  bench::TimeEncode(state, bench::PhotoLikePicture(),
+                    [&params](TStream& s, TBitmap& b, const TProgressContext& p) {
+                      TiffWriteStream(s, false, b, params, p);
+                    });
 }
 
 void TiffLzwWriteOurs(benchmark::State& state) {
@@ -169,7 +150,7 @@ bool LibtiffWrite(const TBitmap& image, bool lzw, TMemoryFile& file, std::vector
 }
 
 void TimePeerWrite(benchmark::State& state, bool lzw) {
-  const TBitmap& image = PhotoLike();
+  const TBitmap& image = bench::PhotoLikePicture();
   TMemoryFile file;
   std::vector<std::uint8_t> row(3 * static_cast<std::size_t>(kWidth));
   if (!LibtiffWrite(image, lzw, file, row)) state.SkipWithError("libtiff gave up");
