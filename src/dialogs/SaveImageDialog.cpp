@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dialogs/DialogFilter.h"
+#include "dialogs/FilterChoice.h"
 #include "io/ImageIO.h"
 
 const char* const kSaveImageFilter =
@@ -64,17 +65,11 @@ QString TSaveImageDialog::FileName() const {
 }
 
 int TSaveImageDialog::FilterIndex() const {
-  // The combo box knows the position even when two entries read alike.
-  if (const auto* combo = findChild<QComboBox*>(QStringLiteral("fileTypeCombo")))
-    return combo->count() == 0 ? 0 : combo->currentIndex() + 1;
-  return static_cast<int>(nameFilters().indexOf(selectedNameFilter())) + 1;
+  return veilora::SelectedFilterIndex(*this);
 }
 
 void TSaveImageDialog::SetFilterIndex(int index) {
-  const QStringList filters = nameFilters();
-  if (index < 1 || index > filters.size()) return;
-  selectNameFilter(filters.at(index - 1));
-  if (auto* combo = findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))) combo->setCurrentIndex(index - 1);
+  veilora::SelectFilterIndex(*this, index);
   SyncDefaultSuffix();
 }
 
