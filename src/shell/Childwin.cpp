@@ -19,13 +19,8 @@
 #include "image/Display.h"
 #include "shell/FlatMemo.h"
 #include "shell/Prompter.h"
+#include "shell/Resources.h"
 #include "view/ImageView.h"
-
-// The resources live in a static library, whose registration the linker would drop unless it is
-// asked for by name.
-static void InitResources() {
-  Q_INIT_RESOURCE(veilora);
-}
 
 namespace {
 
@@ -59,7 +54,7 @@ TModifiedFlag& TModifiedFlag::operator=(bool value) {
 }
 
 TMDIChild::TMDIChild(TDocumentHost* host, QWidget* parent) : QWidget(parent), host_(host) {
-  InitResources();
+  InitVeiloraResources();
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(QStringLiteral("MDI Child[*]"));
   resize(462, 439);

@@ -39,13 +39,8 @@
 #include "io/LzwCoders.h"
 #include "shell/FlatMemo.h"
 #include "shell/Prompter.h"
+#include "shell/Resources.h"
 #include "view/ImageView.h"
-
-// The resources live in a static library, whose registration the linker would drop unless it is
-// asked for by name.
-static void InitMainResources() {
-  Q_INIT_RESOURCE(veilora);
-}
 
 namespace {
 
@@ -94,7 +89,7 @@ std::string LocalName(const QString& fileName) {
 }  // namespace
 
 TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
-  InitMainResources();
+  InitVeiloraResources();
   setObjectName(QStringLiteral("MainForm"));
   setWindowTitle(QStringLiteral("Veilora - https://veilora.org"));
   setWindowIcon(QIcon(QStringLiteral(":/icons/veilora.svg")));
