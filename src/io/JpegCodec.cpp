@@ -8,10 +8,9 @@
 
 // jpeglib.h needs size_t and FILE declared before it.
 #include <jpeglib.h>
-// The message codes, for telling the warning about missing data from the others.
-#include <jerror.h>
 
 #include "io/ColorQuantizer.h"
+#include "io/JpegErrors.h"
 
 namespace veilora {
 
@@ -27,43 +26,6 @@ constexpr int kMaxRowGroup = 16;
 // What the source manager hands over when the stream has no more data: an end-of-image marker,
 // so the library finishes the image instead of waiting for bytes that will never come.
 constexpr JOCTET kFakeEoi[2] = {0xFF, JPEG_EOI};
-
-// The error manager: every library error jumps back to the glue, which then destroys the
-// (de)compressor. Messages are never printed.
-struct TErrorManager {
-  jpeg_error_mgr pub;
-  std::jmp_buf jump;
-  // The compressed data ended (at the end of the stream or at a marker) while the decoder still
-  // needed bits for pixels, so the library made up the rest of the scan.
-  bool dataMissing = false;
-};
-
-[[noreturn]] void ErrorExit(j_common_ptr cinfo) {
-  std::longjmp(reinterpret_cast<TErrorManager*>(cinfo->err)->jump, 1);
-}
-void EmitMessage(j_common_ptr cinfo, int level) {
-  if (level >= 0) return;
-  ++cinfo->err->num_warnings;
-  if (cinfo->err->msg_code == JWRN_HIT_MARKER)
-    reinterpret_cast<TErrorManager*>(cinfo->err)->dataMissing = true;
-}
-void OutputMessage(j_common_ptr) {}
-void FormatMessage(j_common_ptr, char* buffer) {
-  buffer[0] = '\0';
-}
-void ResetErrorManager(j_common_ptr cinfo) {
-  cinfo->err->num_warnings = 0;
-  cinfo->err->msg_code = 0;
-}
-
-void InitErrorManager(TErrorManager& manager) {
-  jpeg_std_error(&manager.pub);
-  manager.pub.error_exit = ErrorExit;
-  manager.pub.emit_message = EmitMessage;
-  manager.pub.output_message = OutputMessage;
-  manager.pub.format_message = FormatMessage;
-  manager.pub.reset_error_mgr = ResetErrorManager;
-}
 
 // Compressed data from a TStream. A stream that throws is remembered and the library is stopped
 // through the error manager; the exception is raised again once the decompressor is gone.
@@ -212,7 +174,7 @@ unsigned ScaleDenominator(const TIOParams& params, JDIMENSION width, JDIMENSION 
 // the functions that call setjmp hold nothing that needs destroying.
 struct TReadJob {
   jpeg_decompress_struct cinfo{};
-  TErrorManager error{};
+  TJpegErrorManager error{};
   TSourceManager source;
   jpeg_progress_mgr monitor{};
   std::vector<JOCTET> chunk;
@@ -362,7 +324,7 @@ bool DecodeRows(TReadJob& job, TBitmap& bitmap, const TProgressContext& progress
 // The compressor's share, living in JpegWriteStream's frame like the reader's.
 struct TWriteJob {
   jpeg_compress_struct cinfo{};
-  TErrorManager error{};
+  TJpegErrorManager error{};
   TDestinationManager destination;
   std::vector<JOCTET> chunk;
   std::vector<std::uint8_t> work;  // one CMYK row
@@ -454,7 +416,7 @@ void JpegReadStream(TStream& stream, TBitmap& bitmap, TIOParams& params, bool pa
     return;
   }
   TReadJob job;
-  InitErrorManager(job.error);
+  InitJpegErrorManager(job.error, false);
   job.cinfo.err = &job.error.pub;
   job.chunk.resize(kChunkBytes);
   job.source.stream = &stream;
@@ -498,7 +460,7 @@ void JpegWriteStream(TStream& stream, TBitmap& bitmap, TIOParams& params, const 
     return;
   }
   TWriteJob job;
-  InitErrorManager(job.error);
+  InitJpegErrorManager(job.error, false);
   job.cinfo.err = &job.error.pub;
   job.chunk.resize(kChunkBytes);
   job.destination.stream = &stream;

@@ -6,10 +6,9 @@
 
 // jpeglib.h needs size_t and FILE declared before it.
 #include <jpeglib.h>
-// The message codes, for telling the warning about missing data from the others.
-#include <jerror.h>
 
 #include "image/Bitmap.h"
+#include "io/JpegErrors.h"
 
 namespace veilora {
 
@@ -19,31 +18,6 @@ namespace {
 constexpr int kMaxScans = 100;
 // Handed to the library when a strip's data ends: an end-of-image marker, so that it finishes.
 constexpr JOCTET kFakeEoi[2] = {0xFF, JPEG_EOI};
-
-struct TErrorManager {
-  jpeg_error_mgr pub;
-  std::jmp_buf jump;
-  bool dataMissing = false;
-};
-
-[[noreturn]] void ErrorExit(j_common_ptr cinfo) {
-  std::longjmp(reinterpret_cast<TErrorManager*>(cinfo->err)->jump, 1);
-}
-void EmitMessage(j_common_ptr cinfo, int level) {
-  if (level >= 0) return;
-  ++cinfo->err->num_warnings;
-  if (cinfo->err->msg_code == JWRN_HIT_MARKER || cinfo->err->msg_code == JWRN_JPEG_EOF) {
-    reinterpret_cast<TErrorManager*>(cinfo->err)->dataMissing = true;
-  }
-}
-void OutputMessage(j_common_ptr) {}
-void FormatMessage(j_common_ptr, char* buffer) {
-  buffer[0] = '\0';
-}
-void ResetErrorManager(j_common_ptr cinfo) {
-  cinfo->err->num_warnings = 0;
-  cinfo->err->msg_code = 0;
-}
 
 // Compressed data from memory; past its end, an end-of-image marker.
 struct TMemorySource {
@@ -88,7 +62,7 @@ void SetSource(TMemorySource& source, const std::uint8_t* data, std::size_t byte
 
 struct TTiffJpegDecoder::TJob {
   jpeg_decompress_struct cinfo{};
-  TErrorManager error{};
+  TJpegErrorManager error{};
   TMemorySource source;
   jpeg_progress_mgr monitor{};
   bool created = false;
@@ -199,12 +173,7 @@ bool TTiffJpegDecoder::Begin(const std::uint8_t* tables, std::size_t tablesBytes
   job.components = photometric <= 1 ? 1 : photometric == 5 ? 4 : 3;
   job.row.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(job.components));
 
-  jpeg_std_error(&job.error.pub);
-  job.error.pub.error_exit = ErrorExit;
-  job.error.pub.emit_message = EmitMessage;
-  job.error.pub.output_message = OutputMessage;
-  job.error.pub.format_message = FormatMessage;
-  job.error.pub.reset_error_mgr = ResetErrorManager;
+  InitJpegErrorManager(job.error, true);
   job.cinfo.err = &job.error.pub;
   job.source.pub.init_source = InitSource;
   job.source.pub.fill_input_buffer = FillInputBuffer;
