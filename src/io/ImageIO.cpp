@@ -223,6 +223,7 @@ TImageIO::Writer TImageIO::WriterFor(std::int32_t fileType) {
 
 bool TImageIO::BeginOperation() {
   Aborting = false;
+  Damage.clear();
   return Bitmap() != nullptr;
 }
 

@@ -27,13 +27,16 @@ class TImageIO : public TImageComponent {
   // Cleared at the start of every load and save; set by a codec when the data is bad or the
   // operation must stop.
   bool Aborting = false;
+  // Cleared with Aborting; after a load that set Aborting but kept a usable partial picture, says
+  // what was wrong with the data (see TProgressContext::AbortWithPartialImage).
+  std::string Damage;
   // Stream saves of TIFF, PCX and JPEG write a 12-byte header (signature, 4 zero bytes, data
   // length) before the data, and stream loads expect it.
   bool StreamHeaders = false;
   TIOParams Params;
 
   // The context handed to a codec for one operation; it refers to this component's Aborting.
-  TProgressContext ProgressContext() { return TProgressContext{OnProgress, this, &Aborting}; }
+  TProgressContext ProgressContext() { return TProgressContext{OnProgress, this, &Aborting, &Damage}; }
 
   // Copies the parameters of another TImageIO or a TIOParams; anything else is ignored.
   void AssignParams(const TObject* source);
