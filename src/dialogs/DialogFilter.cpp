@@ -137,6 +137,8 @@ std::string AppendExtension(std::string_view fileName, std::string_view extensio
 std::string ReplaceExtension(std::string_view fileName, std::string_view extension) {
   const std::size_t dot = ExtensionDot(fileName);
   if (extension.empty() || dot == std::string_view::npos) return std::string(fileName);
+  // The same extension in another case is the user's way of writing it.
+  if (Lower(fileName.substr(dot)) == Lower(extension)) return std::string(fileName);
   return std::string(fileName.substr(0, dot)) + std::string(extension);
 }
 

@@ -47,7 +47,7 @@ std::string FileExtension(std::string_view fileName);
 // otherwise, or when the name or extension is empty, the name unchanged.
 std::string AppendExtension(std::string_view fileName, std::string_view extension);
 // The name with its extension replaced by `extension`. A name without an extension, an empty
-// name or an empty extension leaves the name unchanged.
+// name, an empty extension or the same extension in another case leaves the name unchanged.
 std::string ReplaceExtension(std::string_view fileName, std::string_view extension);
 
 // Whether one of the entry's patterns is "*" followed by the extension (dot included), compared

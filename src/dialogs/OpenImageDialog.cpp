@@ -25,11 +25,14 @@
 #include "view/ImageView.h"
 
 const char* const kOpenImageFilter =
-    "All graphics|*.jpg;*.jpeg;*.gif;*.tif;*.tiff;*.pcx;*.png;*.bmp;*.wmf;*.emf;*.ico;*.cur;*.avi|"
+    "All "
+    "graphics|*.jpg;*.jpeg;*.gif;*.tif;*.tiff;*.pcx;*.png;*.bmp;*.wmf;*.emf;*.ico;*.cur;*.tga;*.targa;*.vda;*"
+    ".icb;*.vst;*.win;*.avi|"
     "JPEG Bitmap (JPG;JPEG)|*.jpg;*.jpeg|CompuServe Bitmap (GIF)|*.gif|TIFF Bitmap (TIF;TIFF)|*.tif;*.tiff|"
     "PaintBrush (PCX)|*.pcx|Portable Network Graphics (PNG)|*.png|Windows Bitmap (BMP)|*.bmp|"
     "OS/2 Bitmap (BMP)|*.bmp|Enhanced Windows Metafile (EMF)|*.emf|Windows Metafile (WMF)|*.wmf|"
-    "Icon resource (ICO)|*.ico|Cursor Resource (CUR)|*.cur|Video for Windows (AVI)|*.avi";
+    "Icon resource (ICO)|*.ico|Cursor Resource (CUR)|*.cur|"
+    "Truevision Targa (TGA)|*.tga;*.targa;*.vda;*.icb;*.vst;*.win|Video for Windows (AVI)|*.avi";
 
 namespace {
 

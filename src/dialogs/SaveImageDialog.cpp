@@ -102,7 +102,14 @@ void TSaveImageDialog::SelectFilterForName() {
       veilora::EntryMatchesExtension(entries[static_cast<std::size_t>(current) - 1], extension))
     return;
   const int matching = veilora::FilterIndexForExtension(filterText_.toStdString(), extension);
-  if (matching > 0) SetFilterIndex(matching);
+  if (matching <= 0) return;
+  // Choosing a filter makes Qt write the filter's extension, in the filter's case, into the name
+  // box; the name stays as the user or the caption wrote it ("PHOTO.PNG", not "PHOTO.png").
+  QLineEdit* edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+  const QString written = edit != nullptr ? edit->text() : QString();
+  SetFilterIndex(matching);
+  if (edit != nullptr && edit->text() != written && edit->text().compare(written, Qt::CaseInsensitive) == 0)
+    edit->setText(written);
 }
 
 bool TSaveImageDialog::Execute() {

@@ -158,6 +158,16 @@ void WriteHiddenPayload(TBitmap& bitmap, const std::uint8_t* data, std::int32_t 
   if (length > 0) ForceBytes(bitmap, kHeaderCarrierBytes, data, length);
 }
 
+bool HasHiddenText(const TBitmap& bitmap) {
+  if (bitmap.PixelFormat() != pf24bit || CarrierBytes(bitmap) < kHeaderCarrierBytes) return false;
+  std::uint8_t header[kHiddenHeaderBytes] = {};
+  CollectBytes(bitmap, 0, kHiddenHeaderBytes, header);
+  if (header[0] != 0 || header[1] != 0 || header[2] != 0 || header[3] != 0) return false;
+  const std::uint32_t length =
+      header[4] | (header[5] << 8) | (header[6] << 16) | (static_cast<std::uint32_t>(header[7]) << 24);
+  return length >= 1 && length <= static_cast<std::uint32_t>(HiddenPayloadFit(bitmap));
+}
+
 std::int32_t ReadHiddenPayload(const TBitmap& bitmap, std::uint8_t* buffer, std::int32_t count) {
   std::uint8_t header[kHiddenHeaderBytes] = {};
   CollectBytes(bitmap, 0, kHiddenHeaderBytes, header);

@@ -35,6 +35,12 @@ std::int32_t HiddenCapacity(const TBitmap& bitmap);
 // The number of data bytes that really fit: H*(3W-2) div 8 - 8, and 0 when that is negative.
 std::int32_t HiddenPayloadFit(const TBitmap& bitmap);
 
+// Whether the image holds a hidden text worth keeping: a 24-bit image whose carrier starts with
+// the four zero bytes and a length from 1 up to what fits. A length of 0 (a cleared text) counts as
+// none, and so does a length the image could not hold, which is what pictures that never had a text
+// give, even flat ones whose low bits are all zero.
+bool HasHiddenText(const TBitmap& bitmap);
+
 // Stores the header with L = length and then the data bytes. Bits beyond the last carrier byte
 // are dropped; carrier bytes past the payload keep their values. The bitmap must be 24-bit,
 // length >= 0, and data must hold length bytes (it may be null when length is 0).

@@ -117,6 +117,7 @@ void TIOParams::Reset() {
   TgaGamma = 2.2;
   TgaGrayLevel = false;
 
+  SaveColoursChosen = false;
   FileName.clear();
   FreeColorMap();
 }

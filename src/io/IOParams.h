@@ -163,6 +163,10 @@ class TIOParams : public TObject {
   double TgaGamma;
   bool TgaGrayLevel;
 
+  // Set when the user chose the colours of the next save (the save options); a load clears it.
+  // Without it, a save of an image that holds a hidden text uses true colour where the format has it.
+  bool SaveColoursChosen;
+
   std::string FileName;
   // The palette of the last palette image loaded or written; empty for none.
   std::vector<TRGB> ColorMap;

@@ -62,6 +62,8 @@ std::int32_t LoadTypeForExtension(const std::string& ext) {
   return ftUnknown;
 }
 
+}  // namespace
+
 std::int32_t SaveTypeForExtension(const std::string& ext) {
   if (OneOf(ext, {".jpg", ".jpeg"})) return ftJPEG;
   if (ext == ".pcx") return ftPCX;
@@ -72,6 +74,8 @@ std::int32_t SaveTypeForExtension(const std::string& ext) {
   if (ext == ".tga") return ftTGA;
   return ftUnknown;
 }
+
+namespace {
 
 // Creates `fileName` through a temporary file in the same folder, renamed over the target only
 // after `write` succeeded and the data reached the disk. `write` returns false when the save was
@@ -242,6 +246,8 @@ void TImageIO::SetViewResolution() {
 }
 
 void TImageIO::FinishLoad(const std::string& fileName, std::int32_t fileType, bool setViewResolution) {
+  // The depth fields now describe the file just read, not a choice of the user's.
+  Params.SaveColoursChosen = false;
   Params.FileName = fileName;
   Params.FileType = fileType;
   if (setViewResolution) SetViewResolution();

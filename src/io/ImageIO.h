@@ -132,6 +132,10 @@ std::int32_t FindFileFormat(const std::string& fileName, bool checkExtension);
 // A one-line description of a loaded file for the open dialog, such as "TIFF Bitmap (TIF) LZW".
 std::string ParamsDescription(const TIOParams& params);
 
+// The format SaveToFile writes for an extension (lower-case, with its dot); ftUnknown for the
+// extensions left to the format registry.
+std::int32_t SaveTypeForExtension(const std::string& extension);
+
 // The extension of a file name with its dot, lower-cased ("" when there is none).
 std::string LowerExtension(std::string_view fileName);
 

@@ -36,7 +36,8 @@ class TDocumentHost {
   virtual void SetUndoEnabled(bool enabled) = 0;
   // Moves the main window's progress bar.
   virtual void SetProgress(int percentage) = 0;
-  // The main window's Save for this window (to the file its caption names); false when it failed.
+  // The main window's Save for this window (to the file its caption names, or to a name it asks
+  // for when the document was never saved); false when it failed or the user gave up.
   virtual bool SaveDocument(TMDIChild& child) = 0;
 };
 
@@ -81,6 +82,10 @@ class TMDIChild : public QWidget {
 
   // Set by every change of the image, cleared when the document is created and when it is saved.
   TModifiedFlag Modified{*this};
+
+  // True while the caption names no file of this image: a new document, or a damaged file that
+  // opened with what could be read. Save then asks for a name, so it never overwrites the original.
+  bool NeverSaved = true;
 
   // The image's file name, which the save commands write to; also the window title.
   QString Caption() const { return caption_; }

@@ -34,8 +34,12 @@
 #include <exception>
 #include <string>
 
+#include "dialogs/DialogFilter.h"
 #include "image/Display.h"
+#include "io/FormatRegistry.h"
+#include "io/HiddenTextSave.h"
 #include "io/IOParams.h"
+#include "io/ImageIO.h"
 #include "io/LzwCoders.h"
 #include "shell/FlatMemo.h"
 #include "shell/Prompter.h"
@@ -275,7 +279,15 @@ void TMainForm::CreateSpeedPanel() {
   ComboBox1->setEditText(QString());
   ComboBox1->setFixedWidth(64);
   SetHint(ComboBox1, tr("Zoom|"));
-  connect(ComboBox1->lineEdit(), &QLineEdit::textEdited, this, [this] { ComboBox1Change(); });
+  // While the user types, the zoom follows the text but the text is left alone, so the cursor and
+  // the digits typed so far stay; Enter or leaving the box shows the zoom the view took.
+  connect(ComboBox1->lineEdit(), &QLineEdit::textEdited, this, [this] {
+    const QScopedValueRollback<bool> typing(typingZoom_, true);
+    ComboBox1Change();
+  });
+  connect(ComboBox1->lineEdit(), &QLineEdit::editingFinished, this, [this] {
+    if (TMDIChild* child = ActiveMDIChild()) ShowZoom(child->ImageView1->Zoom());
+  });
   connect(ComboBox1, &QComboBox::textActivated, this, [this] { ComboBox1Change(); });
 
   auto* percentLabel = new QLabel(QStringLiteral(" %"), SpeedPanel);
@@ -422,11 +434,19 @@ TMDIChild* TMainForm::CreateDocument(const QString& name, bool isNew) {
   auto* child = new TMDIChild(this);
   child->SetCaption(name);
   const bool load = !isNew && QFileInfo(name).isFile();
+  QString damage;
   if (load) {
     QString reason;
     try {
       child->ImageIO1.LoadFromFile(LocalName(name));
-      if (child->ImageIO1.Aborting) reason = tr("the file is damaged or not in a format Veilora reads");
+      // A reader that kept part of the picture says what was wrong; anything else is a failure.
+      const veilora::TBitmap* bitmap = child->ImageIO1.Bitmap();
+      if (child->ImageIO1.Aborting && !child->ImageIO1.Damage.empty() && bitmap != nullptr &&
+          !bitmap->Empty()) {
+        damage = QString::fromStdString(child->ImageIO1.Damage);
+      } else if (child->ImageIO1.Aborting) {
+        reason = tr("the file is damaged or not in a format Veilora reads");
+      }
     } catch (const std::exception& error) {
       reason = QString::fromLocal8Bit(error.what());
     }
@@ -437,6 +457,8 @@ TMDIChild* TMainForm::CreateDocument(const QString& name, bool isNew) {
       Prompter().ShowError(this, tr("Cannot open %1: %2").arg(name, reason));
       return nullptr;
     }
+    // The damaged original must not be overwritten by a plain Save.
+    child->NeverSaved = !damage.isEmpty();
   } else {
     child->ImageProc1.SetImageSize(kNewImageSide, kNewImageSide);
     child->ImageProc1.ClearUndo();
@@ -464,6 +486,11 @@ TMDIChild* TMainForm::CreateDocument(const QString& name, bool isNew) {
   // The message is what the user types next.
   child->Hiddenmemo->setFocus();
   UpdateMenuItems();
+  if (!damage.isEmpty()) {
+    Prompter().ShowWarning(this, tr("%1 is damaged: %2. Veilora shows the part it could read; Save will ask "
+                                    "for a new name, so the original stays as it is.")
+                                     .arg(name, damage));
+  }
   return child;
 }
 
@@ -500,14 +527,30 @@ void TMainForm::FileCloseItemClick() {
   if (QMdiSubWindow* sub = SubWindowOf(ActiveMDIChild())) sub->close();
 }
 
-bool TMainForm::SaveDocument(TMDIChild& child) {
-  const QString name = child.Caption();
+bool TMainForm::WriteDocument(TMDIChild& child, const QString& fileName) {
+  const std::string localName = LocalName(fileName);
+  const std::string extension = veilora::LowerExtension(localName);
+  const std::int32_t fileType = veilora::SaveTypeForExtension(extension);
+  const veilora::TFileFormatInfo* registered = fileType == veilora::ftUnknown && !extension.empty()
+                                                   ? veilora::FormatByExtension(extension.substr(1))
+                                                   : nullptr;
+  // An extension no writer takes fails below with its own message; there is nothing to ask.
+  if (fileType != veilora::ftUnknown || (registered != nullptr && registered->WriteFunction)) {
+    const veilora::TBitmap* bitmap = child.ImageIO1.Bitmap();
+    if (bitmap != nullptr && veilora::PrepareHiddenTextSave(*bitmap, fileType, child.ImageIO1.Params) ==
+                                 veilora::THiddenTextSave::Destroyed) {
+      const QString mode = QString::fromStdString(veilora::SaveModeName(fileType, child.ImageIO1.Params));
+      if (!Prompter().AskYesNo(
+              this, tr("Saving as %1 will destroy the hidden text in this image. Save anyway?").arg(mode)))
+        return false;
+    }
+  }
   QString failure;
   try {
-    child.ImageIO1.SaveToFile(LocalName(name));
+    child.ImageIO1.SaveToFile(localName);
     if (child.ImageIO1.Aborting) {
-      failure =
-          tr("Cannot save %1: Veilora cannot write the image in the format its extension names").arg(name);
+      failure = tr("Cannot save %1: Veilora cannot write the image in the format its extension names")
+                    .arg(fileName);
     }
   } catch (const std::exception& error) {
     failure = QString::fromLocal8Bit(error.what());
@@ -518,6 +561,26 @@ bool TMainForm::SaveDocument(TMDIChild& child) {
     return false;
   }
   child.Modified = false;
+  child.NeverSaved = false;
+  return true;
+}
+
+bool TMainForm::SaveDocument(TMDIChild& child) {
+  if (child.NeverSaved) return SaveDocumentAs(child);
+  return WriteDocument(child, child.Caption());
+}
+
+bool TMainForm::SaveDocumentAs(TMDIChild& child) {
+  QPointer<TMDIChild> guard = &child;
+  // A document that has no file of its own is offered a lossless format that keeps a hidden text.
+  const QString proposed =
+      child.NeverSaved
+          ? QString::fromStdString(veilora::ReplaceExtension(child.Caption().toStdString(), ".png"))
+          : child.Caption();
+  const std::optional<QString> fileName = Prompter().SaveImageFile(this, proposed, &child.ImageIO1);
+  if (!fileName || fileName->isEmpty() || guard == nullptr) return false;
+  if (!WriteDocument(child, *fileName)) return false;
+  child.SetCaption(*fileName);
   return true;
 }
 
@@ -526,12 +589,7 @@ void TMainForm::FileSaveItemClick() {
 }
 
 void TMainForm::FileSaveAsItemClick() {
-  QPointer<TMDIChild> child = ActiveMDIChild();
-  if (child == nullptr) return;
-  const std::optional<QString> fileName = Prompter().SaveImageFile(this, child->Caption(), &child->ImageIO1);
-  if (!fileName || fileName->isEmpty() || child == nullptr) return;
-  child->SetCaption(*fileName);
-  SaveDocument(*child);
+  if (TMDIChild* child = ActiveMDIChild()) SaveDocumentAs(*child);
 }
 
 void TMainForm::FileExitItemClick() {
@@ -667,6 +725,7 @@ void TMainForm::TrackBar1Change() {
   if (child == nullptr) return;
   const QScopedValueRollback<bool> zoomCommand(inZoomCommand_, true);
   child->ImageView1->SetZoom(TrackBar1->value());
+  if (typingZoom_) return;
   changingZoom_ = true;
   ComboBox1->setEditText(QString::number(child->ImageView1->Zoom()));
   changingZoom_ = false;

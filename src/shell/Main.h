@@ -120,9 +120,13 @@ class TMainForm : public QMainWindow, public TDocumentHost {
   // TDocumentHost
   void SetUndoEnabled(bool enabled) override;
   void SetProgress(int percentage) override;
-  // Saves to the file the caption names, by its extension. A failure is shown in the error box and
-  // leaves the document modified; false then.
+  // Save: to the file the caption names, by its extension; a document that was never saved runs
+  // Save As instead. A failure is shown in the error box and leaves the document modified; false
+  // then, and when the user gave up.
   bool SaveDocument(TMDIChild& child) override;
+  // Save As: asks for a name (a never-saved document is offered its name as a PNG) and saves there;
+  // the caption takes the name only when the save succeeded.
+  bool SaveDocumentAs(TMDIChild& child);
 
  protected:
   bool event(QEvent* event) override;
@@ -144,10 +148,15 @@ class TMainForm : public QMainWindow, public TDocumentHost {
   QMdiSubWindow* SubWindowOf(const TMDIChild* child) const;
   template <typename Command>
   void RunCommand(Command&& command);
+  // Writes the document to fileName. When the save would destroy the image's hidden text, asks
+  // first; No writes nothing. False when nothing was written.
+  bool WriteDocument(TMDIChild& child, const QString& fileName);
 
   QAction* windowListSeparator_ = nullptr;
   QList<QAction*> windowListActions_;
   bool changingZoom_ = false;
   // While the zoom controls run their own change handlers, which keep them in step themselves.
   bool inZoomCommand_ = false;
+  // While a change typed into the zoom box runs, which must not rewrite the text being typed.
+  bool typingZoom_ = false;
 };

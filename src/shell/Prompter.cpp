@@ -25,6 +25,8 @@ std::optional<QString> RunTextFileDialog(QWidget* parent, QFileDialog::AcceptMod
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setAcceptMode(mode);
   dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+  // The descriptions already name their patterns ("Text Files (*.txt)"); the list shows them once.
+  dialog.setOption(QFileDialog::HideNameFilterDetails, true);
   dialog.setNameFilters(TextFileFilters());
   // A name typed without an extension gets this one.
   dialog.setDefaultSuffix(suffix);
@@ -43,6 +45,15 @@ class TWidgetPrompter final : public TPrompter {
     QMessageBox::critical(parent, QApplication::applicationDisplayName(), text);
   }
 
+  void ShowWarning(QWidget* parent, const QString& text) override {
+    QMessageBox::warning(parent, QApplication::applicationDisplayName(), text);
+  }
+
+  bool AskYesNo(QWidget* parent, const QString& text) override {
+    return QMessageBox::question(parent, QObject::tr("Confirm"), text, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+  }
+
   TAnswer AskYesNoCancel(QWidget* parent, const QString& text) override {
     const auto answer = QMessageBox::question(parent, QObject::tr("Confirm"), text,
                                               QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
@@ -52,7 +63,7 @@ class TWidgetPrompter final : public TPrompter {
   }
 
   std::optional<QString> OpenTextFile(QWidget* parent) override {
-    return RunTextFileDialog(parent, QFileDialog::AcceptOpen, QStringLiteral("TXT"));
+    return RunTextFileDialog(parent, QFileDialog::AcceptOpen, QStringLiteral("txt"));
   }
 
   std::optional<QString> SaveTextFile(QWidget* parent) override {

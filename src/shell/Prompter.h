@@ -22,6 +22,10 @@ class TPrompter {
   virtual void ShowMessage(QWidget* parent, const QString& text) = 0;
   // The application's error box: the text of a failure that reached the user.
   virtual void ShowError(QWidget* parent, const QString& text) = 0;
+  // A warning box: something went wrong, but the command went on (a damaged file that opened).
+  virtual void ShowWarning(QWidget* parent, const QString& text) = 0;
+  // A question with Yes and No only; true for Yes.
+  virtual bool AskYesNo(QWidget* parent, const QString& text) = 0;
   // A confirmation with Yes, No and Cancel ("Save Changes to X?").
   virtual TAnswer AskYesNoCancel(QWidget* parent, const QString& text) = 0;
   // The text pane's Load File dialog; nothing when the user cancels.

@@ -153,12 +153,14 @@ TEST(DialogFilterTest, ParseKeepsDescriptionsAndSplitsPatterns) {
 
 TEST(DialogFilterTest, QtNameFiltersOfTheProgramsFilters) {
   const std::vector<std::string> open = QtNameFilters(kOpenImageFilter);
-  ASSERT_EQ(open.size(), 13u);
+  ASSERT_EQ(open.size(), 14u);
   EXPECT_EQ(open[0],
-            "All graphics (*.jpg *.jpeg *.gif *.tif *.tiff *.pcx *.png *.bmp *.wmf *.emf *.ico *.cur *.avi)");
+            "All graphics (*.jpg *.jpeg *.gif *.tif *.tiff *.pcx *.png *.bmp *.wmf *.emf *.ico *.cur *.tga "
+            "*.targa *.vda *.icb *.vst *.win *.avi)");
   EXPECT_EQ(open[1], "JPEG Bitmap (JPG;JPEG) (*.jpg *.jpeg)");
   EXPECT_EQ(open[7], "OS/2 Bitmap (BMP) (*.bmp)");
-  EXPECT_EQ(open[12], "Video for Windows (AVI) (*.avi)");
+  EXPECT_EQ(open[12], "Truevision Targa (TGA) (*.tga *.targa *.vda *.icb *.vst *.win)");
+  EXPECT_EQ(open[13], "Video for Windows (AVI) (*.avi)");
   const std::vector<std::string> save = QtNameFilters(kSaveImageFilter);
   ASSERT_EQ(save.size(), 7u);
   EXPECT_EQ(save[0], "JPEG Bitmap (JPG) No Data (*.jpg)");
@@ -194,6 +196,7 @@ TEST(DialogFilterTest, AppendAndReplaceExtensions) {
       {"photo.tar.gz", "photo.tar.gz", "photo.tar.png"},
       {"/tmp/dir.d/photo", "/tmp/dir.d/photo.png", "/tmp/dir.d/photo"},
       {"/tmp/dir.d/photo.JPG", "/tmp/dir.d/photo.JPG", "/tmp/dir.d/photo.png"},
+      {"PHOTO.PNG", "PHOTO.PNG", "PHOTO.PNG"},
       {"photo.", "photo.", "photo.png"},
       {"", "", ""},
       {"/tmp/", "/tmp/", "/tmp/"},
@@ -557,6 +560,17 @@ TEST_F(SaveImageDialogTest, TheOfferedNamePicksItsFilter) {
   });
   ASSERT_TRUE(dialog.Execute());
   EXPECT_EQ(dialog.FileName(), QDir(dir.path()).filePath("scan.png"));
+
+  // The name keeps the case the user gave it, extension included.
+  dialog.SetFilterIndex(1);
+  dialog.SetFileName(dir.filePath("PHOTO.PNG"));
+  WhenShown(dialog, [&] {
+    EXPECT_EQ(dialog.FilterIndex(), 5);
+    EXPECT_EQ(NameEdit(dialog)->text(), "PHOTO.PNG");
+    PressAccept(dialog);
+  });
+  ASSERT_TRUE(dialog.Execute());
+  EXPECT_EQ(dialog.FileName(), QDir(dir.path()).filePath("PHOTO.PNG"));
 
   // Either bitmap entry fits a ".bmp" name: the chosen one stays.
   dialog.SetFilterIndex(7);

@@ -341,7 +341,30 @@ TEST_F(MainFormTest, TypedZoomFallsBackTo100AndClampsTo2000) {
   QTest::keyClicks(form->ComboBox1->lineEdit(), QStringLiteral("5000"));
   EXPECT_EQ(form->TrackBar1->value(), 2000);
   EXPECT_EQ(child->ImageView1->Zoom(), 2000);
+  // The typed text stays until Enter, which shows the zoom the view took.
+  EXPECT_EQ(form->ComboBox1->currentText(), QStringLiteral("5000"));
+  QTest::keyClick(form->ComboBox1->lineEdit(), Qt::Key_Return);
   EXPECT_EQ(form->ComboBox1->currentText(), QStringLiteral("2000"));
+}
+
+TEST_F(MainFormTest, TypingIntoTheZoomBoxKeepsTheTextAndTheCursor) {
+  TMDIChild* child = New();
+  QLineEdit* edit = form->ComboBox1->lineEdit();
+  edit->clear();
+  QTest::keyClick(edit, Qt::Key_3);
+  EXPECT_EQ(child->ImageView1->Zoom(), 3);
+  QTest::keyClick(edit, Qt::Key_3);
+  EXPECT_EQ(edit->text(), QStringLiteral("33"));
+  EXPECT_EQ(edit->cursorPosition(), 2);
+  EXPECT_EQ(child->ImageView1->Zoom(), 33);
+  EXPECT_EQ(form->TrackBar1->value(), 33);
+  // A digit typed in front of the others goes where the cursor is.
+  edit->setCursorPosition(0);
+  QTest::keyClick(edit, Qt::Key_1);
+  EXPECT_EQ(edit->text(), QStringLiteral("133"));
+  EXPECT_EQ(child->ImageView1->Zoom(), 133);
+  QTest::keyClick(edit, Qt::Key_Return);
+  EXPECT_EQ(form->ComboBox1->currentText(), QStringLiteral("133"));
 }
 
 TEST_F(MainFormTest, FitFitsTheImageAndMovesTheTrackBar) {
@@ -387,6 +410,7 @@ TEST_F(MainFormTest, SaveWritesTheFormatOfTheCaptionAndClearsModified) {
   TMDIChild* child = New();
   const QString fileName = TempPath(QStringLiteral("New1.jpg"));
   child->SetCaption(fileName);
+  child->NeverSaved = false;  // as after an Open or a save
   form->Clear1Click();
   EXPECT_TRUE(child->Modified);
   form->FileSaveItemClick();
@@ -403,15 +427,77 @@ TEST_F(MainFormTest, SaveAsAsksWithTheCaptionAndSavesUnderTheNewName) {
   form->FileSaveAsItemClick();
   ASSERT_EQ(prompter.asked.size(), 1u);
   EXPECT_EQ(prompter.asked[0].kind, Kind::SaveImage);
-  EXPECT_EQ(prompter.asked[0].text, QStringLiteral("New1.jpg"));
+  // A document never saved is offered its name as a PNG, which keeps a hidden text.
+  EXPECT_EQ(prompter.asked[0].text, QStringLiteral("New1.png"));
   EXPECT_EQ(prompter.asked[0].attached, &child->ImageIO1);
   EXPECT_EQ(child->Caption(), fileName);
   EXPECT_EQ(FileStart(fileName, 8), QByteArray("\x89PNG\r\n\x1A\n"));
 
-  // A cancelled dialog changes nothing.
+  // A cancelled dialog changes nothing; a saved document is offered its own name.
   prompter.fileNames.push_back(std::nullopt);
   form->FileSaveAsItemClick();
+  EXPECT_EQ(prompter.asked.back().text, fileName);
   EXPECT_EQ(child->Caption(), fileName);
+
+  // A failed save keeps the caption: it names the file the document really is in.
+  prompter.fileNames.push_back(TempPath(QStringLiteral("missing/picture.png")));
+  form->FileSaveAsItemClick();
+  EXPECT_EQ(prompter.Texts(Kind::Error).size(), 1);
+  EXPECT_EQ(child->Caption(), fileName);
+}
+
+TEST_F(MainFormTest, SaveOfANeverSavedDocumentAsksForAName) {
+  TMDIChild* child = New();
+  const QString working = QDir::currentPath() + QStringLiteral("/New1.jpg");
+  ASSERT_FALSE(QFileInfo::exists(working));
+  const QString fileName = TempPath(QStringLiteral("first.png"));
+  prompter.fileNames.push_back(fileName);
+  form->FileSaveItemClick();
+  EXPECT_EQ(prompter.Texts(Kind::SaveImage), QStringList{QStringLiteral("New1.png")});
+  EXPECT_FALSE(QFileInfo::exists(working));
+  EXPECT_EQ(child->Caption(), fileName);
+  EXPECT_EQ(FileStart(fileName, 4), QByteArray("\x89PNG"));
+
+  // From then on Save writes to that file without asking.
+  prompter.asked.clear();
+  form->Clear1Click();
+  form->FileSaveItemClick();
+  EXPECT_TRUE(prompter.asked.empty());
+  EXPECT_FALSE(child->Modified);
+
+  // Cancelling the name leaves the document as it was.
+  TMDIChild* second = New();
+  form->Clear1Click();
+  prompter.fileNames.push_back(std::nullopt);
+  form->FileSaveItemClick();
+  EXPECT_TRUE(second->Modified);
+  EXPECT_TRUE(second->NeverSaved);
+}
+
+TEST_F(MainFormTest, ASaveThatWouldDestroyTheHiddenTextAsksFirst) {
+  TMDIChild* child = New();
+  child->ImageProc1.WriteHiddenText("the plan");
+  const QString jpeg = TempPath(QStringLiteral("shot.jpg"));
+  prompter.fileNames = {jpeg, jpeg};
+  prompter.answers = {TAnswer::No, TAnswer::Yes};
+  form->FileSaveAsItemClick();
+  const QStringList questions = prompter.Texts(Kind::YesNo);
+  ASSERT_EQ(questions.size(), 1);
+  EXPECT_EQ(questions[0],
+            QStringLiteral("Saving as JPEG will destroy the hidden text in this image. Save anyway?"));
+  EXPECT_FALSE(QFileInfo::exists(jpeg));
+  EXPECT_TRUE(child->Modified);
+  EXPECT_NE(child->Caption(), jpeg);
+
+  form->FileSaveAsItemClick();
+  EXPECT_EQ(FileStart(jpeg, 3), QByteArray("\xFF\xD8\xFF"));
+  EXPECT_EQ(child->Caption(), jpeg);
+
+  // A format that keeps the text asks nothing.
+  prompter.asked.clear();
+  prompter.fileNames = {TempPath(QStringLiteral("shot.bmp"))};
+  form->FileSaveAsItemClick();
+  EXPECT_TRUE(prompter.Texts(Kind::YesNo).isEmpty());
 }
 
 TEST_F(MainFormTest, AFailedSaveShowsTheErrorAndKeepsTheDocumentModified) {
@@ -428,6 +514,7 @@ TEST_F(MainFormTest, AFailedSaveShowsTheErrorAndKeepsTheDocumentModified) {
     QFile::setPermissions(TempPath(QStringLiteral("locked")), QFile::ReadOwner | QFile::ExeOwner);
     targets.push_back(TempPath(QStringLiteral("locked/New1.png")));
   }
+  child->NeverSaved = false;
   for (const QString& target : targets) {
     SCOPED_TRACE(target.toStdString());
     prompter.asked.clear();
@@ -558,6 +645,7 @@ TEST_F(MainFormTest, ClosingAModifiedDocumentAndAnsweringYesSavesIt) {
   TMDIChild* child = New();
   const QString fileName = TempPath(QStringLiteral("kept.bmp"));
   child->SetCaption(fileName);
+  child->NeverSaved = false;
   form->Clear1Click();
   prompter.answers = {TAnswer::Yes};
   form->FileCloseItemClick();

@@ -18,7 +18,7 @@ namespace veilora::test {
 
 class ScriptedPrompter : public TPrompter {
  public:
-  enum class Kind { Message, Error, Question, OpenText, SaveText, OpenImage, SaveImage };
+  enum class Kind { Message, Error, Warning, Question, YesNo, OpenText, SaveText, OpenImage, SaveImage };
 
   struct Asked {
     Kind kind;
@@ -31,7 +31,7 @@ class ScriptedPrompter : public TPrompter {
   ScriptedPrompter(const ScriptedPrompter&) = delete;
   ScriptedPrompter& operator=(const ScriptedPrompter&) = delete;
 
-  // Answers to AskYesNoCancel, in order.
+  // Answers to AskYesNoCancel and AskYesNo (where only Yes is yes), in order.
   std::deque<TAnswer> answers;
   // Answers to the four file dialogs, in order; nothing stands for Cancel.
   std::deque<std::optional<QString>> fileNames;
@@ -39,17 +39,10 @@ class ScriptedPrompter : public TPrompter {
 
   void ShowMessage(QWidget*, const QString& text) override { asked.push_back({Kind::Message, text}); }
   void ShowError(QWidget*, const QString& text) override { asked.push_back({Kind::Error, text}); }
+  void ShowWarning(QWidget*, const QString& text) override { asked.push_back({Kind::Warning, text}); }
 
-  TAnswer AskYesNoCancel(QWidget*, const QString& text) override {
-    asked.push_back({Kind::Question, text});
-    if (answers.empty()) {
-      ADD_FAILURE() << "unscripted question: " << text.toStdString();
-      return TAnswer::Cancel;
-    }
-    const TAnswer answer = answers.front();
-    answers.pop_front();
-    return answer;
-  }
+  bool AskYesNo(QWidget*, const QString& text) override { return Answer(Kind::YesNo, text) == TAnswer::Yes; }
+  TAnswer AskYesNoCancel(QWidget*, const QString& text) override { return Answer(Kind::Question, text); }
 
   std::optional<QString> OpenTextFile(QWidget*) override { return NextFile(Kind::OpenText, {}); }
   std::optional<QString> SaveTextFile(QWidget*) override { return NextFile(Kind::SaveText, {}); }
@@ -68,6 +61,17 @@ class ScriptedPrompter : public TPrompter {
   }
 
  private:
+  TAnswer Answer(Kind kind, const QString& text) {
+    asked.push_back({kind, text});
+    if (answers.empty()) {
+      ADD_FAILURE() << "unscripted question: " << text.toStdString();
+      return TAnswer::Cancel;
+    }
+    const TAnswer answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+
   std::optional<QString> NextFile(Kind kind, const QString& text, veilora::TImageIO* io = nullptr) {
     asked.push_back({kind, text, io});
     if (fileNames.empty()) {
