@@ -12,6 +12,8 @@
 //   dialog-file <path>       waits for the modal file dialog, types the name and presses Return
 //   wait-file-dialog         waits until a modal file dialog is open and active, then logs
 //                            "dialog: open" (for a driver outside that types into it)
+//   answer <button>          waits for a message box, logs "question: <text>" and presses the
+//                            button with that caption (Yes, No, OK, ...)
 //   wait-documents <n>       waits until n documents are open (and no dialog is)
 //   wait-pane <text>         waits until the active document's pane holds the text (typed from
 //                            outside, for example by xdotool)
@@ -22,6 +24,7 @@
 //   quit                     closes the main window
 // A step that cannot be done writes "FAIL ..." to the log and ends the program with exit code 3.
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
@@ -79,8 +82,9 @@ class TScriptRunner : public QObject {
 
   void Next() {
     if (failed_ || index_ >= steps_.size()) return;
-    // No step expects a message box; one that is open tells what went wrong.
-    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+    // Only an "answer" step expects a message box; any other that is open tells what went wrong.
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        box != nullptr && !steps_[index_].startsWith(QLatin1String("answer "))) {
       return Fail(QStringLiteral("a message box is open: ") + box->text());
     }
     const QString step = steps_[index_++];
@@ -168,6 +172,21 @@ class TScriptRunner : public QObject {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
         if (dialog == nullptr || !dialog->isVisible() || !dialog->isActiveWindow()) return false;
         Write(QStringLiteral("dialog: open"));
+        return true;
+      });
+    }
+    if (verb == QLatin1String("answer")) {
+      return WaitFor(QStringLiteral("a question"), [this, argument] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || !box->isVisible()) return false;
+        Write(QStringLiteral("question: ") + box->text());
+        for (QAbstractButton* button : box->buttons()) {
+          if (button->text().remove(QLatin1Char('&')) == argument) {
+            QMetaObject::invokeMethod(button, &QAbstractButton::click, Qt::QueuedConnection);
+            return true;
+          }
+        }
+        Fail(QStringLiteral("the question has no button ") + argument);
         return true;
       });
     }
