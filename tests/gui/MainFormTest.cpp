@@ -581,6 +581,50 @@ TEST_F(MainFormTest, AFileThatCannotBeLoadedLeavesNoDocumentAndSaysWhy) {
   EXPECT_EQ(FileStart(damaged, 100), QByteArray("\x89PNG\r\n\x1A\nthis is no PNG stream at all"));
 }
 
+TEST_F(MainFormTest, ADamagedFileOpensWithAWarningAndSaveCannotOverwriteIt) {
+  // A 24-bit BMP whose last rows are missing: the top rows, which hold the message, are all there.
+  const QString whole = TempPath(QStringLiteral("whole.bmp"));
+  {
+    TMDIChild* child = New();
+    child->ImageProc1.WriteHiddenText("still here");
+    child->SetCaption(whole);
+    child->NeverSaved = false;
+    form->FileSaveItemClick();
+    form->FileCloseItemClick();
+    Flush();
+  }
+  QFile source(whole);
+  ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+  const QByteArray bytes = source.readAll();
+  const QString damaged = TempPath(QStringLiteral("damaged.bmp"));
+  const QByteArray cut = bytes.left(bytes.size() / 3);
+  {
+    QFile file(damaged);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(cut);
+  }
+
+  prompter.asked.clear();
+  prompter.fileNames.push_back(damaged);
+  form->FileOpenItemClick();
+  Flush();
+  TMDIChild* child = form->ActiveMDIChild();
+  ASSERT_NE(child, nullptr);
+  EXPECT_TRUE(prompter.Texts(Kind::Error).isEmpty());
+  const QStringList warnings = prompter.Texts(Kind::Warning);
+  ASSERT_EQ(warnings.size(), 1);
+  EXPECT_TRUE(warnings[0].startsWith(damaged + QStringLiteral(" is damaged: "))) << warnings[0].toStdString();
+  std::string text;
+  child->ImageProc1.ReadHiddenText(text);
+  EXPECT_EQ(text, "still here");
+
+  // Save asks for a name instead of writing over the damaged original.
+  prompter.fileNames.push_back(std::nullopt);
+  form->FileSaveItemClick();
+  EXPECT_EQ(prompter.Texts(Kind::SaveImage), QStringList{TempPath(QStringLiteral("damaged.png"))});
+  EXPECT_EQ(FileStart(damaged, static_cast<int>(cut.size()) + 1), cut);
+}
+
 TEST_F(MainFormTest, OpeningANameThatIsNoFileMakesANewImageUnderThatName) {
   const QString fileName = TempPath(QStringLiteral("fresh.bmp"));
   prompter.fileNames.push_back(fileName);
