@@ -35,6 +35,7 @@ struct TRectInclusive {
 };
 
 class TBaseView;
+class TSelectionOutline;
 
 enum TOperation : std::uint8_t { opInsert, opRemove };
 
@@ -81,6 +82,9 @@ class TBaseView : public TObject {
 
   // The bounding box of the current selection, when the view has one.
   virtual std::optional<TRectInclusive> SelectionBounds() const { return std::nullopt; }
+  // The selection outline, when the view keeps one and it holds points; the clipboard and crop
+  // commands work through it.
+  virtual const TSelectionOutline* Selection() const { return nullptr; }
 
   // Fills the whole bitmap with Background, then Update.
   void FillBackground();

@@ -48,6 +48,27 @@ class TImageProc : public TImageComponent {
   // stored read as zero bytes.
   std::int32_t ReadHiddenText(std::string& text) const;
 
+  // --- Selection and clipboard ---
+  //
+  // The selection is the attached view's outline. A rectangle (or no selection, meaning the whole
+  // image) is a plain rectangle x1..x2, y1..y2 inclusive; anything else is a region: the union of
+  // its parts, each filled by the even-odd rule inside the bounding box.
+
+  // Puts the whole image on the clipboard.
+  void CopyWholeImage();
+  // Puts the selection on the clipboard (the whole image without one): a plain rectangle at its
+  // inclusive size, a region as its box less one column and row, white outside the parts.
+  void CopySelection();
+  // With a selection: an undo copy, the selection onto the clipboard (when it can be opened), then
+  // the selected area filled with Background. Without one, nothing happens.
+  void CutSelection();
+  // Replaces the whole image with the clipboard's bitmap (1-bit stays 1-bit, the rest becomes
+  // 24-bit). A clipboard without a bitmap it can read changes nothing and saves no undo copy.
+  void PasteImage();
+  // Stretches the clipboard's bitmap onto the selection's box, last column and row included,
+  // picking pixels without blending; without a selection, PasteImage.
+  void PasteIntoSelection();
+
   // --- Whole-image commands ---
 
   // Fills every pixel with Background (which also wipes any hidden text).

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "image/BaseView.h"
+#include "image/Selection.h"
 
 namespace veilora::test {
 
@@ -10,10 +11,15 @@ namespace veilora::test {
 class HeadlessView : public TBitmapView {
  public:
   void Update() override { ++updates; }
-  std::optional<TRectInclusive> SelectionBounds() const override { return selection; }
+  std::optional<TRectInclusive> SelectionBounds() const override {
+    if (!outline.Empty()) return outline.Bounds();
+    return selection;
+  }
+  const TSelectionOutline* Selection() const override { return outline.Empty() ? nullptr : &outline; }
 
   int updates = 0;
   std::optional<TRectInclusive> selection;
+  TSelectionOutline outline;
 };
 
 // Counts the image-change events of a view.
