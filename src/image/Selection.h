@@ -9,14 +9,9 @@
 #include <vector>
 
 #include "image/BaseView.h"
+#include "image/Point.h"
 
 namespace veilora {
-
-struct TPoint {
-  int x = 0;
-  int y = 0;
-  bool operator==(const TPoint&) const = default;
-};
 
 // Stored between two parts of a selection (each Shift-dragged rectangle is one part).
 constexpr TPoint kSelectionBreak{1048575, 1048575};

@@ -36,6 +36,7 @@
 
 #include "dialogs/DialogFilter.h"
 #include "image/Display.h"
+#include "image/SelectionEditing.h"
 #include "io/FormatRegistry.h"
 #include "io/HiddenTextSave.h"
 #include "io/IOParams.h"
@@ -44,6 +45,7 @@
 #include "shell/FlatMemo.h"
 #include "shell/Prompter.h"
 #include "shell/Resources.h"
+#include "shell/SystemClipboard.h"
 #include "view/ImageView.h"
 
 namespace {
@@ -107,6 +109,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   // The codecs copy the LZW hooks into every parameter record they make, so the hooks must hold the
   // coders before the first document exists.
   veilora::InstallLzwCoders();
+  veilora::SetClipboard(&systemClipboard_);
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     const int dpiX = static_cast<int>(std::lround(screen->logicalDotsPerInchX()));
     const int dpiY = static_cast<int>(std::lround(screen->logicalDotsPerInchY()));
@@ -145,6 +148,7 @@ TMainForm::~TMainForm() {
   // The document windows go after this body; their deactivation must not reach a half-destroyed
   // main window.
   disconnect(ClientArea, nullptr, this, nullptr);
+  veilora::SetClipboard(nullptr);
 }
 
 void TMainForm::CreateMenus() {
@@ -194,16 +198,16 @@ void TMainForm::CreateMenus() {
   Edit1 = addMenu("Edit1", tr("&Edit"), {});
   Undo1 = addItem(Edit1, "Undo1", tr("&Undo"), {}, {}, &TMainForm::Undo1Click);
   Edit1->addSeparator();
-  // The clipboard commands and Crop come with the selection editing.
+  // While the text pane has the focus it takes these keys for its own text.
   CutItem = addItem(Edit1, "CutItem", tr("Cu&t"), QKeySequence(QStringLiteral("Ctrl+X")),
-                    tr("Cut to clipboard"), nullptr);
+                    tr("Cut to clipboard"), &TMainForm::CutItemClick);
   CopyItem = addItem(Edit1, "CopyItem", tr("&Copy"), QKeySequence(QStringLiteral("Ctrl+C")),
-                     tr("Copy to clipboard"), nullptr);
+                     tr("Copy to clipboard"), &TMainForm::CopyItemClick);
   PasteItem = addItem(Edit1, "PasteItem", tr("&Paste"), QKeySequence(QStringLiteral("Ctrl+V")),
-                      tr("Paste from clipboard"), nullptr);
-  PastetoRect1 = addItem(Edit1, "PastetoRect1", tr("P&aste to Rect"), {}, {}, nullptr);
+                      tr("Paste from clipboard"), &TMainForm::PasteItemClick);
+  PastetoRect1 = addItem(Edit1, "PastetoRect1", tr("P&aste to Rect"), {}, {}, &TMainForm::PastetoRect1Click);
   Edit1->addSeparator();
-  Crop1 = addItem(Edit1, "Crop1", tr("Crop"), {}, {}, nullptr);
+  Crop1 = addItem(Edit1, "Crop1", tr("Crop"), {}, {}, &TMainForm::Crop1Click);
 
   Image1 = addMenu("Image1", tr("&Image"), {});
   Converttotruecolours1 = addItem(Image1, "Converttotruecolours1", tr("Convert to True Colours"), {}, {},
@@ -623,6 +627,33 @@ void TMainForm::Undo1Click() {
     child->ImageProc1.Undo();
     child->ImageProc1.ClearUndo();
     SetUndoEnabled(false);
+  });
+}
+
+void TMainForm::CutItemClick() {
+  if (TMDIChild* child = ActiveMDIChild()) RunCommand([child] { child->ImageProc1.CutSelection(); });
+}
+
+void TMainForm::CopyItemClick() {
+  if (TMDIChild* child = ActiveMDIChild()) RunCommand([child] { child->ImageProc1.CopySelection(); });
+}
+
+void TMainForm::PasteItemClick() {
+  if (TMDIChild* child = ActiveMDIChild()) RunCommand([child] { child->ImageProc1.PasteImage(); });
+}
+
+void TMainForm::PastetoRect1Click() {
+  if (TMDIChild* child = ActiveMDIChild()) RunCommand([child] { child->ImageProc1.PasteIntoSelection(); });
+}
+
+void TMainForm::Crop1Click() {
+  TMDIChild* source = ActiveMDIChild();
+  if (source == nullptr) return;
+  RunCommand([this, source] {
+    TMDIChild* crop = CreateDocument(QStringLiteral("%1.jpg").arg(MDIChildCount() + 1), true);
+    if (crop == nullptr) return;
+    // The crop marks the new document modified: closing it unsaved asks first.
+    veilora::CopySelectionTo(*source->ImageView1, *crop->ImageView1);
   });
 }
 

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include "shell/Childwin.h"
+#include "shell/SystemClipboard.h"
 
 class QAction;
 class QComboBox;
@@ -100,6 +101,13 @@ class TMainForm : public QMainWindow, public TDocumentHost {
   void FileSaveAsItemClick();
   void FileExitItemClick();
   void Undo1Click();
+  void CutItemClick();
+  void CopyItemClick();
+  void PasteItemClick();
+  void PastetoRect1Click();
+  // A new document named (number of documents) + ".jpg" takes the active document's selection, or
+  // its whole image without one.
+  void Crop1Click();
   void Converttotruecolours1Click();
   void CalcColours1Click();
   void Clear1Click();
@@ -152,6 +160,7 @@ class TMainForm : public QMainWindow, public TDocumentHost {
   // first; No writes nothing. False when nothing was written.
   bool WriteDocument(TMDIChild& child, const QString& fileName);
 
+  TSystemClipboard systemClipboard_;
   QAction* windowListSeparator_ = nullptr;
   QList<QAction*> windowListActions_;
   bool changingZoom_ = false;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "image/Colour.h"
+#include "image/Point.h"
 
 namespace veilora {
 
@@ -46,12 +47,6 @@ struct TSize {
   int width = 0;
   int height = 0;
   bool operator==(const TSize&) const = default;
-};
-
-struct TPoint {
-  int x = 0;
-  int y = 0;
-  bool operator==(const TPoint&) const = default;
 };
 
 // A rectangle as origin and extent.

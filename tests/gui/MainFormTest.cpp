@@ -4,12 +4,14 @@
 #include <unistd.h>
 
 #include <QAction>
+#include <QClipboard>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
@@ -33,6 +35,7 @@
 #include "gui/ScriptedPrompter.h"
 #include "io/IOParams.h"
 #include "shell/FlatMemo.h"
+#include "shell/SystemClipboard.h"
 #include "view/ImageView.h"
 
 namespace veilora::test {
@@ -699,6 +702,75 @@ TEST_F(MainFormTest, ClosingAModifiedDocumentAndAnsweringYesSavesIt) {
 }
 
 // --- Edit and Image commands ---
+
+TEST_F(MainFormTest, CopyOffersTheBlockAsItsOwnTypeAsABmpFileAndAsAnImage) {
+  TMDIChild* child = New();
+  child->ImageProc1.WriteHiddenText("copied along");
+  form->CopyItemClick();
+  const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+  ASSERT_NE(data, nullptr);
+  const QByteArray block = data->data(QString::fromLatin1(TSystemClipboard::kPrivateType));
+  // 300 pixels are 900 bytes a row: 44 + 900 x 300 bytes.
+  EXPECT_EQ(block.size(), 44 + 900 * 300);
+  const QByteArray bmp = data->data(QString::fromLatin1(TSystemClipboard::kBmpType));
+  ASSERT_EQ(bmp.size(), 14 + block.size());
+  EXPECT_TRUE(bmp.startsWith("BM"));
+  EXPECT_EQ(static_cast<uchar>(bmp[10]), 54);  // the pixels follow the two headers
+  EXPECT_EQ(bmp.mid(14), block);
+  const QImage image = qvariant_cast<QImage>(data->imageData());
+  EXPECT_EQ(image.size(), QSize(300, 300));
+
+  // Pasted into another document, every bit comes back, the hidden text with it.
+  TMDIChild* other = New();
+  other->ImageProc1.SetImageSize(10, 10);
+  form->PasteItemClick();
+  EXPECT_EQ(other->ImageView1->Bitmap()->Width(), 300);
+  std::string text;
+  other->ImageProc1.ReadHiddenText(text);
+  EXPECT_EQ(text, "copied along");
+  EXPECT_TRUE(form->Undo1->isEnabled());
+}
+
+TEST_F(MainFormTest, PasteTakesAnImageOfAnotherProgramAndRefusesABrokenBitmap) {
+  TMDIChild* child = New();
+  QImage picture(4, 3, QImage::Format_RGB32);
+  picture.fill(QColor(10, 20, 30));
+  picture.setPixelColor(3, 2, QColor(200, 100, 50));
+  QGuiApplication::clipboard()->setImage(picture);
+  form->PasteItemClick();
+  const veilora::TBitmap& bitmap = *child->ImageView1->Bitmap();
+  ASSERT_EQ(bitmap.Width(), 4);
+  ASSERT_EQ(bitmap.Height(), 3);
+  EXPECT_EQ(bitmap.ScanLine(0)[0], 30);  // blue, green, red
+  EXPECT_EQ(bitmap.ScanLine(2)[9], 50);
+  EXPECT_EQ(bitmap.ScanLine(2)[11], 200);
+
+  // A BMP whose rows are cut off pastes nothing.
+  auto* broken = new QMimeData;
+  QByteArray file = BmpFileFromPackedDib(std::vector<std::uint8_t>(44 + 12 * 5, 0));
+  file[14 + 4] = 3;   // 3 pixels wide
+  file[14 + 8] = 50;  // but 50 rows
+  file[14 + 12] = 1;
+  file[14 + 14] = 24;
+  broken->setData(QString::fromLatin1(TSystemClipboard::kBmpType), file);
+  QGuiApplication::clipboard()->setMimeData(broken);
+  form->PasteItemClick();
+  EXPECT_EQ(child->ImageView1->Bitmap()->Width(), 4);
+}
+
+TEST_F(MainFormTest, CropMakesADocumentNamedByTheCountWithTheImage) {
+  New();
+  TMDIChild* second = New();
+  second->ImageProc1.SetImageSize(40, 30);
+  form->Crop1Click();
+  Flush();
+  TMDIChild* crop = form->ActiveMDIChild();
+  ASSERT_NE(crop, second);
+  EXPECT_EQ(crop->Caption(), QStringLiteral("3.jpg"));
+  EXPECT_EQ(crop->ImageView1->Bitmap()->Width(), 40);
+  EXPECT_EQ(crop->ImageView1->Bitmap()->Height(), 30);
+  EXPECT_TRUE(crop->NeverSaved);
+}
 
 TEST_F(MainFormTest, UndoRestoresOnceAndThenIsDisabled) {
   TMDIChild* child = New();
