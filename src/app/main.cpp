@@ -14,6 +14,8 @@
 //                            "dialog: open" (for a driver outside that types into it)
 //   answer <button>          waits for a message box, logs "question: <text>" and presses the
 //                            button with that caption (Yes, No, OK, ...)
+//   log <text>               writes "log <text>" (a mark a driver outside waits for)
+//   wait-file <path>         waits until the file exists (a driver outside made it)
 //   wait-documents <n>       waits until n documents are open (and no dialog is)
 //   wait-pane <text>         waits until the active document's pane holds the text (typed from
 //                            outside, for example by xdotool)
@@ -189,6 +191,13 @@ class TScriptRunner : public QObject {
         Fail(QStringLiteral("the question has no button ") + argument);
         return true;
       });
+    }
+    if (verb == QLatin1String("log")) {
+      Write(QStringLiteral("log ") + argument);
+      return Continue();
+    }
+    if (verb == QLatin1String("wait-file")) {
+      return WaitFor(QStringLiteral("the file ") + argument, [argument] { return QFile::exists(argument); });
     }
     if (verb == QLatin1String("wait-documents")) {
       const int wanted = argument.toInt();

@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# The image commands against the real X11 clipboard, on the built program under Xvfb: the program
+# opens a PNG and copies it; xclip, as another program, reads it as image/bmp, which must hold the
+# same pixels by Pillow; then xclip offers a PNG of its own, the program pastes it and saves it, and
+# the saved file must hold that PNG's pixels.
+# Usage: tests/e2e/run_clipboard.sh <path of the built veilora>
+set -euo pipefail
+
+program=${1:?usage: run_clipboard.sh <path of the built veilora>}
+[ -x "$program" ] || { echo "e2e: no program at $program" >&2; exit 2; }
+for tool in xvfb-run Xvfb xauth xclip; do
+  command -v "$tool" >/dev/null || { echo "e2e: $tool is missing (bash scripts/deps.sh installs it)" >&2; exit 2; }
+done
+python=/usr/bin/python3
+export LSAN_OPTIONS="suppressions=$(cd "$(dirname "$0")" && pwd)/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+"$python" - "$work" <<'PY'
+import sys
+from PIL import Image
+work = sys.argv[1]
+for name, size, seed in (("source.png", (37, 23), 3), ("offered.png", (19, 11), 7)):
+    image = Image.new("RGB", size)
+    image.putdata([((x * seed * 7) % 256, (y * seed * 11) % 256, (x * y + seed) % 256)
+                   for y in range(size[1]) for x in range(size[0])])
+    image.save(f"{work}/{name}")
+PY
+
+cat >"$work/steps" <<STEPS
+wait-documents 1
+menu CopyItem
+sleep 300
+log copied
+wait-file $work/offered
+menu PasteItem
+menu FileSaveAsItem
+dialog-file $work/pasted.png
+wait-documents 1
+quit
+STEPS
+
+# Runs inside the X server: the program, and xclip as the other program on the same display.
+cat >"$work/driver" <<'DRIVER'
+work=$1
+program=$2
+VEILORA_SCRIPT="$work/steps" VEILORA_SCRIPT_LOG="$work/log" "$program" "$work/source.png" >"$work/output" 2>&1 &
+pid=$!
+for _ in $(seq 300); do
+  grep -qx 'log copied' "$work/log" 2>/dev/null && break
+  kill -0 "$pid" 2>/dev/null || break
+  sleep 0.1
+done
+xclip -selection clipboard -t TARGETS -o >"$work/targets" 2>>"$work/output"
+xclip -selection clipboard -t image/bmp -o >"$work/copied.bmp" 2>>"$work/output"
+# xclip stays in the background to serve its offer until another program takes the clipboard.
+xclip -selection clipboard -t image/png -i "$work/offered.png" 2>>"$work/output"
+touch "$work/offered"
+wait "$pid"
+DRIVER
+
+set +e
+XDG_RUNTIME_DIR="$work" timeout 90 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+  bash "$work/driver" "$work" "$program"
+status=$?
+set -e
+
+fail() {
+  echo "e2e FAILED: $*" >&2
+  echo "--- steps log" >&2
+  cat "$work/log" >&2 2>/dev/null || true
+  echo "--- program output" >&2
+  cat "$work/output" >&2 || true
+  exit 1
+}
+
+same_pixels() {
+  "$python" -c 'import sys; from PIL import Image; a, b = (Image.open(f).convert("RGB") for f in sys.argv[1:3]); sys.exit(0 if a.size == b.size and a.tobytes() == b.tobytes() else 1)' "$1" "$2"
+}
+
+[ "$status" -eq 0 ] || fail "the program ended with status $status"
+grep -q '^FAIL' "$work/log" && fail "a step failed"
+grep -qx 'step quit' "$work/log" || fail "the program stopped before the last step"
+grep -qx 'image/bmp' "$work/targets" || fail "the clipboard offered no image/bmp: $(tr '\n' ' ' <"$work/targets")"
+grep -qx 'image/png' "$work/targets" || fail "the clipboard offered no image/png: $(tr '\n' ' ' <"$work/targets")"
+same_pixels "$work/copied.bmp" "$work/source.png" || fail "the image/bmp xclip read differs from the copied picture"
+[ -f "$work/pasted.png" ] || fail "the pasted picture was not saved"
+same_pixels "$work/pasted.png" "$work/offered.png" || fail "the pasted picture differs from the PNG xclip offered"
+echo "e2e: the X11 clipboard carried a copy out as image/bmp and a PNG in, pixel for pixel"
