@@ -170,7 +170,7 @@ void CopySelectionBlock(benchmark::State& state) {
   const TRectInclusive area{50, 50, 50 + kWidth - 1, 50 + kHeight - 1};
   std::size_t bytes = 0;
   for (auto _ : state) {
-    const std::vector<std::uint8_t> block = EncodePackedDib(image, area);
+    const TByteBlock block = EncodePackedDib(image, area);
     bytes = block.size();
     benchmark::DoNotOptimize(block.data());
     benchmark::ClobberMemory();

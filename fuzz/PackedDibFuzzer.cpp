@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   TBitmap pasted;
   if (!DecodePackedDib(data, size, pasted)) return 0;
   if (pasted.Width() > 256 || pasted.Height() > 256) return 0;
-  const std::vector<std::uint8_t> block = EncodePackedDib(pasted);
+  const TByteBlock block = EncodePackedDib(pasted);
   TBitmap again;
   if (!DecodePackedDib(block.data(), block.size(), again) || again.Width() != pasted.Width() ||
       again.Height() != pasted.Height() || again.PixelFormat() != pasted.PixelFormat())

@@ -4,8 +4,7 @@
 // The windowing shell installs the system's clipboard; until then, and in tests, a clipboard that
 // lives in this process stands in.
 
-#include <cstdint>
-#include <vector>
+#include "image/PixelMemory.h"
 
 namespace veilora {
 
@@ -13,22 +12,22 @@ class TClipboard {
  public:
   virtual ~TClipboard() = default;
   // Empties the clipboard and puts the block on it; false when the clipboard cannot be opened.
-  virtual bool PutPackedDib(std::vector<std::uint8_t> block) = 0;
+  virtual bool PutPackedDib(TByteBlock block) = 0;
   // The packed bitmap the clipboard holds; empty when it holds none or cannot be opened.
-  virtual std::vector<std::uint8_t> PackedDib() = 0;
+  virtual TByteBlock PackedDib() = 0;
 };
 
 // Keeps the last block in memory.
 class TMemoryClipboard final : public TClipboard {
  public:
-  bool PutPackedDib(std::vector<std::uint8_t> block) override {
+  bool PutPackedDib(TByteBlock block) override {
     block_ = std::move(block);
     return true;
   }
-  std::vector<std::uint8_t> PackedDib() override { return block_; }
+  TByteBlock PackedDib() override { return block_.Copy(); }
 
  private:
-  std::vector<std::uint8_t> block_;
+  TByteBlock block_;
 };
 
 // The clipboard in force, and the way to install another (not owned; null restores the one in

@@ -227,7 +227,7 @@ void DecodeRows(const std::uint8_t* data, const TDibLayout& layout, TBitmap& ima
 
 }  // namespace
 
-std::vector<std::uint8_t> EncodePackedDib(const TBitmap& bitmap, const TRectInclusive& area) {
+TByteBlock EncodePackedDib(const TBitmap& bitmap, const TRectInclusive& area) {
   const TPixelFormat format = bitmap.PixelFormat();
   if (format != pf24bit && format != pf1bit) return {};
   if (area.x1 < 0 || area.y1 < 0 || area.x1 > area.x2 || area.y1 > area.y2 || area.x2 >= bitmap.Width() ||
@@ -238,7 +238,8 @@ std::vector<std::uint8_t> EncodePackedDib(const TBitmap& bitmap, const TRectIncl
   const auto stride = static_cast<std::size_t>(RowStride(width, format));
   const std::size_t tableBytes = format == pf1bit ? kTwoColourTableBytes : 0;
   const std::size_t rowsAt = kInfoHeaderBytes + tableBytes;
-  std::vector<std::uint8_t> block(rowsAt + stride * static_cast<std::size_t>(height) + kTrailingBytes, 0);
+  // Zero-filled: the padding, the unused fields and the trailing bytes stay 0.
+  TByteBlock block(rowsAt + stride * static_cast<std::size_t>(height) + kTrailingBytes);
 
   std::uint8_t* header = block.data();
   Put32(header, kInfoHeaderBytes);
@@ -261,7 +262,7 @@ std::vector<std::uint8_t> EncodePackedDib(const TBitmap& bitmap, const TRectIncl
   return block;
 }
 
-std::vector<std::uint8_t> EncodePackedDib(const TBitmap& bitmap) {
+TByteBlock EncodePackedDib(const TBitmap& bitmap) {
   if (bitmap.Empty()) return {};
   return EncodePackedDib(bitmap, TRectInclusive{0, 0, bitmap.Width() - 1, bitmap.Height() - 1});
 }

@@ -19,14 +19,15 @@
 
 #include "image/BaseView.h"
 #include "image/Bitmap.h"
+#include "image/PixelMemory.h"
 
 namespace veilora {
 
 // Columns x1..x2 and rows y1..y2 (inclusive, inside the bitmap) of a 24-bit or 1-bit bitmap as a
 // packed bitmap. Other formats, or an area outside the bitmap, give an empty block.
-std::vector<std::uint8_t> EncodePackedDib(const TBitmap& bitmap, const TRectInclusive& area);
+TByteBlock EncodePackedDib(const TBitmap& bitmap, const TRectInclusive& area);
 // The whole bitmap.
-std::vector<std::uint8_t> EncodePackedDib(const TBitmap& bitmap);
+TByteBlock EncodePackedDib(const TBitmap& bitmap);
 
 // Decodes a packed bitmap into `target`. False, with the target unchanged, for a block that is cut
 // short, declares a size beyond the readers' limits, or uses a depth or compression that is not

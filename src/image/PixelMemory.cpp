@@ -1,6 +1,7 @@
 #include "image/PixelMemory.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #if defined(__linux__)
@@ -39,6 +40,10 @@ PixelBlock AllocatePixelMemory(std::size_t bytes) {
   auto* block = static_cast<std::uint8_t*>(std::calloc(bytes, 1));
   if (block == nullptr) throw std::bad_alloc();
   return PixelBlock(block);
+}
+
+TByteBlock::TByteBlock(const std::uint8_t* data, std::size_t size) : TByteBlock(size) {
+  if (size != 0) std::memcpy(data_.get(), data, size);
 }
 
 }  // namespace veilora

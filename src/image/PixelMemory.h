@@ -20,3 +20,29 @@ using PixelBlock = std::unique_ptr<std::uint8_t[], PixelMemoryDeleter>;
 PixelBlock AllocatePixelMemory(std::size_t bytes);
 
 }  // namespace veilora
+
+namespace veilora {
+
+// A block of bytes in pixel memory, for data as large as a picture (the clipboard's packed
+// bitmap): zero-filled when made, movable, copied only on purpose.
+class TByteBlock {
+ public:
+  TByteBlock() = default;
+  explicit TByteBlock(std::size_t size) : data_(AllocatePixelMemory(size)), size_(size) {}
+  TByteBlock(const std::uint8_t* data, std::size_t size);
+
+  std::uint8_t* data() { return data_.get(); }
+  const std::uint8_t* data() const { return data_.get(); }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  const std::uint8_t* begin() const { return data_.get(); }
+  const std::uint8_t* end() const { return data_.get() + size_; }
+
+  TByteBlock Copy() const { return TByteBlock(data(), size()); }
+
+ private:
+  PixelBlock data_;
+  std::size_t size_ = 0;
+};
+
+}  // namespace veilora

@@ -57,7 +57,7 @@ std::vector<TPoint> Shifted(const std::vector<TPoint>& part, int dx, int dy) {
 
 // The clipboard's bitmap, decoded; null when it holds none this program reads.
 std::unique_ptr<TBitmap> ClipboardBitmap() {
-  const std::vector<std::uint8_t> block = Clipboard().PackedDib();
+  const TByteBlock block = Clipboard().PackedDib();
   if (block.empty()) return nullptr;
   auto bitmap = std::make_unique<TBitmap>();
   if (!DecodePackedDib(block.data(), block.size(), *bitmap)) return nullptr;
@@ -186,7 +186,7 @@ void CopySelectionTo(const TBaseView& source, TBaseView& target) {
 namespace {
 
 // The packed bitmap of the selection as the copy and cut commands put it on the clipboard.
-std::vector<std::uint8_t> SelectionBlock(const TBitmap& image, const TSelectionOutline* selection) {
+TByteBlock SelectionBlock(const TBitmap& image, const TSelectionOutline* selection) {
   if (selection == nullptr) return EncodePackedDib(image);
   if (selection->IsRectangle()) {
     TRectInclusive box = selection->Bounds();
@@ -206,14 +206,14 @@ std::vector<std::uint8_t> SelectionBlock(const TBitmap& image, const TSelectionO
 void TImageProc::CopyWholeImage() {
   const TBitmap* image = Bitmap();
   if (image == nullptr || image->Empty()) return;
-  std::vector<std::uint8_t> block = EncodePackedDib(*image);
+  TByteBlock block = EncodePackedDib(*image);
   if (!block.empty()) Clipboard().PutPackedDib(std::move(block));
 }
 
 void TImageProc::CopySelection() {
   const TBitmap* image = Bitmap();
   if (image == nullptr || image->Empty()) return;
-  std::vector<std::uint8_t> block = SelectionBlock(*image, ActiveSelection(AttachedView()));
+  TByteBlock block = SelectionBlock(*image, ActiveSelection(AttachedView()));
   if (!block.empty()) Clipboard().PutPackedDib(std::move(block));
 }
 
@@ -222,7 +222,7 @@ void TImageProc::CutSelection() {
   const TSelectionOutline* selection = ActiveSelection(AttachedView());
   if (image == nullptr || image->Empty() || selection == nullptr) return;
   SaveUndoIfAuto();
-  std::vector<std::uint8_t> block = SelectionBlock(*image, selection);
+  TByteBlock block = SelectionBlock(*image, selection);
   if (!block.empty()) Clipboard().PutPackedDib(std::move(block));
   const TColor colour = Background();
   if (selection->IsRectangle()) {

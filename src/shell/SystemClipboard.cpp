@@ -4,7 +4,10 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QMimeData>
+#include <QStringList>
+#include <QVariant>
 #include <cstring>
+#include <utility>
 
 #include "image/PackedDib.h"
 
@@ -21,7 +24,7 @@ void Put32(char* p, std::uint32_t v) {
 }
 
 // The picture of a packed bitmap as other programs take it: 24-bit RGB rows from the top.
-QImage ImageOf(const std::vector<std::uint8_t>& block) {
+QImage ImageOf(const veilora::TByteBlock& block) {
   veilora::TBitmap bitmap;
   if (!veilora::DecodePackedDib(block.data(), block.size(), bitmap)) return {};
   veilora::TBitmap colour;
@@ -41,7 +44,7 @@ QImage ImageOf(const std::vector<std::uint8_t>& block) {
 
 // Any picture Qt decoded, as the 24-bit packed bitmap the core reads; transparency is flattened
 // onto white, as the program's windows show it.
-std::vector<std::uint8_t> PackedDibOf(const QImage& picture) {
+veilora::TByteBlock PackedDibOf(const QImage& picture) {
   if (picture.isNull()) return {};
   QImage flat(picture.size(), QImage::Format_RGB888);
   flat.fill(Qt::white);
@@ -77,13 +80,43 @@ std::vector<std::uint8_t> PackedDibOf(const QImage& picture) {
   return veilora::EncodePackedDib(bitmap);
 }
 
-std::vector<std::uint8_t> Bytes(const QByteArray& data) {
-  return std::vector<std::uint8_t>(data.begin(), data.end());
+veilora::TByteBlock Bytes(const QByteArray& data) {
+  return veilora::TByteBlock(reinterpret_cast<const std::uint8_t*>(data.constData()),
+                             static_cast<std::size_t>(data.size()));
 }
+
+QByteArray ByteArray(const veilora::TByteBlock& block) {
+  return QByteArray(reinterpret_cast<const char*>(block.data()), static_cast<qsizetype>(block.size()));
+}
+
+// The copied block, and the forms other programs ask for, made when they ask.
+class TPackedDibMimeData final : public QMimeData {
+ public:
+  explicit TPackedDibMimeData(veilora::TByteBlock block) : block_(std::move(block)) {}
+
+  QStringList formats() const override {
+    return {QString::fromLatin1(TSystemClipboard::kPrivateType),
+            QString::fromLatin1(TSystemClipboard::kBmpType), QStringLiteral("application/x-qt-image")};
+  }
+  bool hasFormat(const QString& mimeType) const override { return formats().contains(mimeType); }
+
+ protected:
+  QVariant retrieveData(const QString& mimeType, QMetaType type) const override {
+    if (mimeType == QLatin1String(TSystemClipboard::kPrivateType)) return ByteArray(block_);
+    if (mimeType == QLatin1String(TSystemClipboard::kBmpType)) return BmpFileFromPackedDib(block_);
+    // Qt asks for the image to hand it out as PNG and the other image types.
+    if (mimeType == QLatin1String("application/x-qt-image") && type.id() == QMetaType::QImage)
+      return QVariant::fromValue(ImageOf(block_));
+    return {};
+  }
+
+ private:
+  veilora::TByteBlock block_;
+};
 
 }  // namespace
 
-QByteArray BmpFileFromPackedDib(const std::vector<std::uint8_t>& block) {
+QByteArray BmpFileFromPackedDib(const veilora::TByteBlock& block) {
   QByteArray file(kFileHeaderBytes, '\0');
   file[0] = 'B';
   file[1] = 'M';
@@ -92,38 +125,33 @@ QByteArray BmpFileFromPackedDib(const std::vector<std::uint8_t>& block) {
   std::uint32_t pixels = kFileHeaderBytes;
   if (block.size() >= 16) {
     pixels += Get32(block.data());
-    if ((block[14] | (block[15] << 8)) == 1) pixels += 8;
+    if ((block.data()[14] | (block.data()[15] << 8)) == 1) pixels += 8;
   }
   Put32(file.data() + 10, pixels);
-  file.append(reinterpret_cast<const char*>(block.data()), static_cast<qsizetype>(block.size()));
+  file.append(ByteArray(block));
   return file;
 }
 
-std::vector<std::uint8_t> PackedDibFromBmpFile(const QByteArray& file) {
+veilora::TByteBlock PackedDibFromBmpFile(const QByteArray& file) {
   if (file.size() <= kFileHeaderBytes || !file.startsWith("BM")) return {};
   return Bytes(file.mid(kFileHeaderBytes));
 }
 
-bool TSystemClipboard::PutPackedDib(std::vector<std::uint8_t> block) {
+bool TSystemClipboard::PutPackedDib(veilora::TByteBlock block) {
   QClipboard* clipboard = QGuiApplication::clipboard();
   if (clipboard == nullptr) return false;
-  auto* data = new QMimeData;
-  data->setData(QString::fromLatin1(kPrivateType), QByteArray(reinterpret_cast<const char*>(block.data()),
-                                                              static_cast<qsizetype>(block.size())));
-  data->setData(QString::fromLatin1(kBmpType), BmpFileFromPackedDib(block));
-  data->setImageData(ImageOf(block));
-  clipboard->setMimeData(data);
+  clipboard->setMimeData(new TPackedDibMimeData(std::move(block)));
   return true;
 }
 
-std::vector<std::uint8_t> TSystemClipboard::PackedDib() {
+veilora::TByteBlock TSystemClipboard::PackedDib() {
   QClipboard* clipboard = QGuiApplication::clipboard();
   const QMimeData* data = clipboard != nullptr ? clipboard->mimeData() : nullptr;
   if (data == nullptr) return {};
   if (data->hasFormat(QString::fromLatin1(kPrivateType)))
     return Bytes(data->data(QString::fromLatin1(kPrivateType)));
   if (data->hasFormat(QString::fromLatin1(kBmpType))) {
-    std::vector<std::uint8_t> block = PackedDibFromBmpFile(data->data(QString::fromLatin1(kBmpType)));
+    veilora::TByteBlock block = PackedDibFromBmpFile(data->data(QString::fromLatin1(kBmpType)));
     if (!block.empty()) return block;
   }
   if (data->hasImage()) return PackedDibOf(qvariant_cast<QImage>(data->imageData()));

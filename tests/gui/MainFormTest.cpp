@@ -747,7 +747,7 @@ TEST_F(MainFormTest, PasteTakesAnImageOfAnotherProgramAndRefusesABrokenBitmap) {
 
   // A BMP whose rows are cut off pastes nothing.
   auto* broken = new QMimeData;
-  QByteArray file = BmpFileFromPackedDib(std::vector<std::uint8_t>(44 + 12 * 5, 0));
+  QByteArray file = BmpFileFromPackedDib(veilora::TByteBlock(44 + 12 * 5));
   file[14 + 4] = 3;   // 3 pixels wide
   file[14 + 8] = 50;  // but 50 rows
   file[14 + 12] = 1;

@@ -59,13 +59,20 @@ Bytes Masks(std::uint32_t red, std::uint32_t green, std::uint32_t blue) {
 bool Decode(const Bytes& block, TBitmap& target) {
   return DecodePackedDib(block.data(), block.size(), target);
 }
+bool Decode(const TByteBlock& block, TBitmap& target) {
+  return DecodePackedDib(block.data(), block.size(), target);
+}
+
+Bytes ToBytes(const TByteBlock& block) {
+  return Bytes(block.begin(), block.end());
+}
 
 TEST(EncodePackedDib, WritesTheExactBlockForTrueColour) {
   TBitmap image;
   veilora::test::Paint(
       image, 3,
       {Rgb(1, 2, 3), Rgb(4, 5, 6), Rgb(7, 8, 9), Rgb(10, 11, 12), Rgb(13, 14, 15), Rgb(16, 17, 18)});
-  const Bytes block = EncodePackedDib(image);
+  const Bytes block = ToBytes(EncodePackedDib(image));
   // 3 pixels are 9 bytes, padded to a stride of 12; the block is 44 + 12 x 2 bytes.
   Bytes expected = {40, 0, 0, 0, 3, 0, 0, 0, 2, 0, 0, 0, 1, 0, 24, 0};
   expected.resize(40, 0);
@@ -85,7 +92,7 @@ TEST(EncodePackedDib, WritesTheTwoColourTableAndShiftsTheBitsOfAnArea) {
   image.ScanLine(1)[0] = 0b11111111;
   image.ScanLine(1)[1] = 0b00000000;
   // Columns 3..12 are 10 pixels: two bytes, a stride of 4; the block is 52 + 4 x 2.
-  const Bytes block = EncodePackedDib(image, TRectInclusive{3, 0, 12, 1});
+  const Bytes block = ToBytes(EncodePackedDib(image, TRectInclusive{3, 0, 12, 1}));
   ASSERT_EQ(block.size(), 60u);
   EXPECT_EQ(Bytes(block.begin() + 14, block.begin() + 16), (Bytes{1, 0}));
   EXPECT_EQ(Bytes(block.begin() + 40, block.begin() + 48), (Bytes{0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}));
@@ -97,7 +104,7 @@ TEST(EncodePackedDib, ASelectionGivesItsInclusiveSizeAndNothingOutsideIsWritten)
   TBitmap image;
   image.Allocate(60, 40, pf24bit);
   veilora::test::FillRandom(image, 3);
-  const Bytes block = EncodePackedDib(image, TRectInclusive{10, 10, 50, 30});
+  const TByteBlock block = EncodePackedDib(image, TRectInclusive{10, 10, 50, 30});
   TBitmap pasted;
   ASSERT_TRUE(Decode(block, pasted));
   ASSERT_EQ(pasted.Width(), 41);

@@ -100,7 +100,7 @@ class ClipboardCommands : public ::testing::Test {
 
   // The clipboard's bitmap, decoded.
   void Pasted(TBitmap& bitmap) {
-    const std::vector<std::uint8_t> block = clipboard.PackedDib();
+    const TByteBlock block = clipboard.PackedDib();
     EXPECT_TRUE(DecodePackedDib(block.data(), block.size(), bitmap));
   }
 
@@ -114,7 +114,7 @@ TEST_F(ClipboardCommands, CopyWithoutASelectionTakesTheWholeImageAndCutDoesNothi
   TBitmap whole;
   Pasted(whole);
   EXPECT_EQ(PixelBytesTopDown(whole), PixelBytesTopDown(*view.Bitmap()));
-  clipboard.PutPackedDib({});
+  clipboard.PutPackedDib(TByteBlock());
   const std::vector<std::uint8_t> before = PixelBytesTopDown(*view.Bitmap());
   proc.CutSelection();
   EXPECT_TRUE(clipboard.PackedDib().empty());
@@ -212,9 +212,8 @@ TEST_F(ClipboardCommands, PasteIntoASelectionStretchesOntoItsWholeBox) {
 
 TEST_F(ClipboardCommands, AClipboardWithoutAReadableBitmapPastesNothing) {
   const std::vector<std::uint8_t> before = PixelBytesTopDown(*view.Bitmap());
-  for (const std::vector<std::uint8_t>& block :
-       {std::vector<std::uint8_t>{}, std::vector<std::uint8_t>(39, 0)}) {
-    clipboard.PutPackedDib(block);
+  for (const std::size_t size : {std::size_t{0}, std::size_t{39}}) {
+    clipboard.PutPackedDib(TByteBlock(size));
     proc.PasteImage();
     SelectRectangle(view.outline, 1, 1, 5, 5);
     proc.PasteIntoSelection();
