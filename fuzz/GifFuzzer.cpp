@@ -1,7 +1,9 @@
 // Feeds arbitrary bytes to the GIF reader, once for the parameters only and once for the image, with
 // the LZW coders installed; the frame wanted follows from the input's size. A frame that loads is
 // written again with the parameters the reader left (small images only), and the written file must
-// read back at the same size.
+// read back at the same size; so is a frame kept in part, whose damage is then described.
+
+#include <string>
 
 #include <cstdlib>
 
@@ -22,8 +24,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
              const TProgressContext& progress) {
         params.GifImageIndex = static_cast<std::int32_t>(size % 3);
         std::int32_t frames = 0;
-        GifReadStream(stream, bitmap, params, paramsOnly, progress, &frames);
-        if (paramsOnly || progress.Aborted() || bitmap.Empty() ||
+        std::string damage;
+        TProgressContext withDamage = progress;
+        withDamage.damage = &damage;
+        GifReadStream(stream, bitmap, params, paramsOnly, withDamage, &frames);
+        const bool partial = !damage.empty();
+        if (partial && (!progress.Aborted() || bitmap.Empty() || paramsOnly)) std::abort();
+        if (paramsOnly || (progress.Aborted() && !partial) || bitmap.Empty() ||
             static_cast<std::int64_t>(bitmap.Width()) * bitmap.Height() > (1 << 16)) {
           return;
         }

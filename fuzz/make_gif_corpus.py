@@ -5,8 +5,9 @@ Pillow writes an interlaced single frame, a bilevel frame, and several frames wi
 tables, offsets, delays and transparency. The cases Pillow never writes are put together by hand
 below, their image data made of literal LZW codes (a clear code often enough that the code width
 never grows): frames without any colour table, indices beyond the table, a frame larger than the
-screen, odd extension blocks, data cut short, and headers claiming huge frames. Every file stays
-under 4 KB.
+screen, odd extension blocks, data cut short (inside a sub-block, or after some rows with an
+end code), an undefined code part-way, a table that fills and goes on without a clear code, and
+headers claiming huge frames. Every file stays under 8 KB.
 """
 import os
 import struct
@@ -17,7 +18,7 @@ OUT = os.path.join("fuzz", "corpus", "gif")
 
 
 def write(name, data):
-    assert len(data) < 4096, name
+    assert len(data) < 8192, name
     with open(os.path.join(OUT, name), "wb") as f:
         f.write(data)
 
@@ -97,6 +98,44 @@ def frame(left, top, width, height, indices, code_size, local=None, interlaced=F
     return b"," + struct.pack("<HHHHB", left, top, width, height, flags) + table + literal_data(indices, code_size)
 
 
+def packed_data(code_size, codes):
+    """LZW image data of the codes given, with the decoder's width rule (at most 12 bits)."""
+    clear = 1 << code_size
+    acc = bits = 0
+    width = code_size + 1
+    next_free = clear + 2
+    fresh = True
+    packed = bytearray()
+    for code in codes:
+        acc |= code << bits
+        bits += width
+        while bits >= 8:
+            packed.append(acc & 0xFF)
+            acc >>= 8
+            bits -= 8
+        if code == clear:
+            width, next_free, fresh = code_size + 1, clear + 2, True
+        elif code == clear + 1:
+            pass
+        elif fresh:
+            fresh = False
+        else:
+            next_free += 1
+            if next_free >= 1 << width and width < 12:
+                width += 1
+    if bits:
+        packed.append(acc & 0xFF)
+    out = bytearray([code_size])
+    for at in range(0, len(packed), 255):
+        chunk = packed[at:at + 255]
+        out += bytes([len(chunk)]) + chunk
+    return bytes(out + b"\0")
+
+
+def descriptor(left, top, width, height, flags=0):
+    return b"," + struct.pack("<HHHHB", left, top, width, height, flags)
+
+
 def control(flags, delay, index):
     return b"\x21\xf9\x04" + struct.pack("<BHB", flags, delay, index) + b"\0"
 
@@ -126,6 +165,17 @@ def hand_made_files():
     bad = bytearray(header(4, 2, grey) + frame(0, 0, 4, 2, [0, 1, 2, 3] * 2, 2) + b";")
     bad[13 + 12 + 10] = 11  # minimum code size out of range
     write("bad-code-size.gif", bytes(bad))
+    # 6 rows of 4 asked for; the data end after 3 of them (with an end code), or hold an
+    # undefined code (7 after clear, 1, when 6 is the next free code) after 9 pixels.
+    pairs = [4, 1, 1] * 6
+    write("ends-after-three-rows.gif", header(4, 6, grey) + descriptor(0, 0, 4, 6) + packed_data(2, pairs + [5])
+          + b";")
+    write("undefined-code.gif", header(4, 6, grey) + descriptor(0, 0, 4, 6, 0x40)
+          + packed_data(2, [4, 1, 1] * 4 + [4, 1, 7, 1, 5]) + b";")
+    # A table filled to 4096 entries that goes on at 12 bits without a clear, then clears.
+    deferred = [4, 1] + [i % 4 for i in range(4090)] + [2, 6, 7, 4095, 4, 3, 6, 5]
+    write("deferred-clear.gif", header(97, 43, grey) + descriptor(0, 0, 97, 43) + packed_data(2, deferred)
+          + b";")
 
 
 if __name__ == "__main__":

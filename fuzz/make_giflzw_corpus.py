@@ -5,7 +5,8 @@ repository root).
 Each file is three bytes that choose the image (width - 1, height - 1, interlace flag; the target
 takes width 1..97 and height 1..61) followed by GIF image data: the minimum code size, the data
 sub-blocks and the terminator. Pillow codes small palette pictures; a few streams that exercise
-the decoder's rules are packed by hand. Every file stays under 4 KB.
+the decoder's rules are packed by hand. Every file stays under 8 KB (a table filled to 4096
+entries needs about 6 KB of codes).
 """
 import os
 
@@ -15,7 +16,7 @@ OUT = os.path.join("fuzz", "corpus", "giflzw")
 
 
 def write(name, data):
-    assert len(data) < 4096, name
+    assert len(data) < 8192, name
     with open(os.path.join(OUT, name), "wb") as f:
         f.write(data)
 
@@ -103,6 +104,13 @@ def main():
     full = [4, 1] + [i % 4 for i in range(1400)] + [2, 5]
     write("long-table.gif.lzw", bytes([96, 60, 1]) + pack(2, full))
     write("lying-block-count.gif.lzw", bytes([2, 0, 0, 2, 200, 0x8C, 0x5D]))
+    # The table fills (entries 6..4095) and goes on at 12 bits without a clear, then clears.
+    deferred = [4, 1] + [i % 4 for i in range(4090)] + [2, 6, 7, 4095, 4, 3, 6, 5]
+    write("deferred-clear.gif.lzw", bytes([96, 42, 0]) + pack(2, deferred))
+    # Pillow's data cut inside a sub-block, with no terminator: the first rows only.
+    with open(os.path.join(OUT, "pillow-gradient-8bit.gif.lzw"), "rb") as f:
+        whole = f.read()
+    write("cut-inside-a-block.gif.lzw", whole[:3 + 1 + 1 + 120])
 
 
 if __name__ == "__main__":

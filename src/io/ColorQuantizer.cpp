@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 namespace veilora {
 
@@ -54,6 +55,31 @@ std::uint32_t PixelKey(const std::uint8_t* pixel) {
 TRGB KeyColour(std::uint32_t key) {
   return TRGB{static_cast<std::uint8_t>(key), static_cast<std::uint8_t>(key >> 8),
               static_cast<std::uint8_t>(key >> 16)};
+}
+
+// The slots of the distinct-colour tables: a power of two above twice the largest table, so
+// linear probing always finds an empty slot and stays short.
+constexpr std::size_t kExactSlots = 1024;
+
+std::size_t SlotOf(std::uint32_t key) {
+  return (key * 2654435761u) >> 22;  // the top 10 bits of a multiplicative hash
+}
+
+// The slot holding `key`, or the empty slot where it belongs.
+template <typename Slot>
+std::size_t FindSlot(const std::vector<Slot>& slots, std::uint32_t key) {
+  std::size_t slot = SlotOf(key);
+  while (slots[slot].key != 0 && slots[slot].key != key) slot = (slot + 1) % kExactSlots;
+  return slot;
+}
+
+// sum / count rounded to the nearest integer, ties to even; 0 for no pixels.
+std::uint8_t MeanByte(std::int64_t sum, std::int64_t count) {
+  if (count == 0) return 0;
+  std::int64_t quotient = sum / count;
+  const std::int64_t twice = 2 * (sum % count);
+  if (twice > count || (twice == count && (quotient & 1) != 0)) ++quotient;
+  return static_cast<std::uint8_t>(quotient);
 }
 
 // Inverts the pixel bits of a 1-bit image; the bits past the width stay zero.
@@ -121,9 +147,6 @@ TColorQuantizer::TColorQuantizer(const TBitmap& source24, TRGB* table, int n)
 
   for (int i = 0; i < made; ++i) {
     const Box& box = boxes_[i];
-    table[i] = TRGB{static_cast<std::uint8_t>(8 * RoundHalfEven(box.mean[2])),
-                    static_cast<std::uint8_t>(8 * RoundHalfEven(box.mean[1])),
-                    static_cast<std::uint8_t>(8 * RoundHalfEven(box.mean[0]))};
     for (int r = box.low[0]; r < box.high[0]; ++r) {
       for (int g = box.low[1]; g < box.high[1]; ++g) {
         std::memset(&cellMap_[CellIndex(r, g, box.low[2])], i,
@@ -131,6 +154,109 @@ TColorQuantizer::TColorQuantizer(const TBitmap& source24, TRGB* table, int n)
       }
     }
   }
+  FillTable(source24, table, wanted);
+}
+
+void TColorQuantizer::FillTable(const TBitmap& source, TRGB* table, int wanted) {
+  // Per box: its pixels and their channel sums (blue, green, red). Every occupied cell lies in
+  // exactly one box, so the cell map sends each pixel to the box it was counted in.
+  std::array<std::array<std::int64_t, 3>, kMaxColors> sums{};
+  std::array<std::int64_t, kMaxColors> counts{};
+  // The image's distinct colours and their pixel counts, while there are at most `wanted`.
+  struct Seen {
+    std::uint32_t key = 0;  // PixelKey + 1; 0 is an empty slot
+    std::int64_t count = 0;
+  };
+  std::vector<Seen> seen(kExactSlots);
+  int distinct = 0;
+  bool few = true;
+  if (source.PixelFormat() == pf24bit && !source.Empty()) {
+    const std::size_t width = static_cast<std::size_t>(source.Width());
+    for (int y = 0; y < source.Height(); ++y) {
+      const std::uint8_t* pixel = source.ScanLine(y);
+      std::uint32_t lastKey = 0;
+      std::size_t lastSlot = 0;
+      for (std::size_t x = 0; x < width; ++x, pixel += 3) {
+        const int box = cellMap_[CellOf(TRGB{pixel[0], pixel[1], pixel[2]})];
+        ++counts[static_cast<std::size_t>(box)];
+        for (std::size_t c = 0; c < 3; ++c) sums[static_cast<std::size_t>(box)][c] += pixel[c];
+        if (!few) continue;
+        const std::uint32_t key = PixelKey(pixel) + 1;
+        if (key != lastKey) {
+          lastSlot = FindSlot(seen, key);
+          if (seen[lastSlot].key == 0) {
+            if (++distinct > wanted) {
+              few = false;
+              continue;
+            }
+            seen[lastSlot].key = key;
+          }
+          lastKey = key;
+        }
+        ++seen[lastSlot].count;
+      }
+    }
+  }
+
+  for (int i = 0; i < boxCount_; ++i) {
+    const auto box = static_cast<std::size_t>(i);
+    const auto channel = [&](std::size_t c) { return MeanByte(sums[box][c], counts[box]); };
+    table[i] = TRGB{channel(0), channel(1), channel(2)};
+  }
+  entryCount_ = boxCount_;
+  if (!few || distinct == 0) return;
+
+  // A few-colour image: where a box holds several colours, the most frequent one stands for the
+  // box and the others get entries of their own.
+  struct Colour {
+    int box;
+    std::uint32_t key;
+    std::int64_t count;
+  };
+  std::vector<Colour> colours;
+  for (const Seen& slot : seen) {
+    if (slot.key == 0) continue;
+    const std::uint32_t key = slot.key - 1;
+    colours.push_back({cellMap_[CellOf(KeyColour(key))], key, slot.count});
+  }
+  if (static_cast<int>(colours.size()) == boxCount_) return;  // one colour a box: the means are exact
+  std::sort(colours.begin(), colours.end(), [](const Colour& a, const Colour& b) {
+    if (a.box != b.box) return a.box < b.box;
+    if (a.count != b.count) return a.count > b.count;
+    return a.key < b.key;
+  });
+  std::vector<std::uint32_t> extras;
+  exactSlots_ = std::make_unique<ExactSlot[]>(kExactSlots);
+  for (std::size_t k = 0; k < colours.size(); ++k) {
+    if (k == 0 || colours[k].box != colours[k - 1].box) {
+      table[colours[k].box] = KeyColour(colours[k].key);
+      PutExact(colours[k].key, colours[k].box);
+    } else {
+      extras.push_back(colours[k].key);
+    }
+  }
+  std::sort(extras.begin(), extras.end());
+  for (const std::uint32_t key : extras) {
+    table[entryCount_] = KeyColour(key);
+    PutExact(key, entryCount_++);
+  }
+}
+
+void TColorQuantizer::PutExact(std::uint32_t key, int index) {
+  ExactSlot* slots = exactSlots_.get();
+  std::size_t slot = SlotOf(key + 1);
+  while (slots[slot].key != 0) slot = (slot + 1) % kExactSlots;
+  slots[slot].key = key + 1;
+  slots[slot].index = static_cast<std::uint8_t>(index);
+}
+
+int TColorQuantizer::ExactIndex(TRGB colour) const {
+  const std::uint32_t key = (static_cast<std::uint32_t>(colour.r) << 16 | colour.g << 8 | colour.b) + 1;
+  const ExactSlot* slots = exactSlots_.get();
+  for (std::size_t slot = SlotOf(key); slots[slot].key != 0; slot = (slot + 1) % kExactSlots) {
+    if (slots[slot].key == key) return slots[slot].index;
+  }
+  return cellMap_[CellOf(colour)];
 }
 
 TColorQuantizer::~TColorQuantizer() = default;

@@ -17,6 +17,12 @@ namespace veilora {
 // splitting (Wan, Wong and Prusinkiewicz) of a histogram with 5 bits per channel, and maps any
 // colour to an index of that table. All the work is done by the constructor, which fills the first
 // ColorCount() entries of `table`; the entries after those are left untouched.
+//
+// Each box's entry is the mean of the image's pixels that fell into it (per channel, rounded half
+// to even), so a box holding one colour gets that colour exactly. An image of at most `n` distinct
+// colours keeps every one of them: where several share a box (their 5-bit cells coincide), the
+// box's entry is its most frequent colour (the lowest red, green, blue of equally frequent ones)
+// and the others get entries after the boxes', in increasing red, green, blue order.
 class TColorQuantizer {
  public:
   static constexpr int kCells = 32 * 32 * 32;
@@ -29,12 +35,15 @@ class TColorQuantizer {
   TColorQuantizer(const TColorQuantizer&) = delete;
   TColorQuantizer& operator=(const TColorQuantizer&) = delete;
 
-  // The table index for a colour: the index of the box holding its cell, or 0 for a cell outside
-  // every box.
-  int ColorIndex(TRGB colour) const { return cellMap_[CellOf(colour)]; }
+  // The table index for a colour: its own entry when it has one past the boxes' entries, else the
+  // index of the box holding its cell, or 0 for a cell outside every box.
+  int ColorIndex(TRGB colour) const {
+    return exactSlots_ != nullptr ? ExactIndex(colour) : cellMap_[CellOf(colour)];
+  }
 
-  // The number of table entries made (the number of boxes).
-  int ColorCount() const { return boxCount_; }
+  // The number of table entries made: the number of boxes, plus the entries of colours that
+  // share a box with another colour of a few-colour image.
+  int ColorCount() const { return entryCount_; }
 
   // A colour's cell: its channels reduced to 5 bits, red highest.
   static int CellOf(TRGB colour) { return (colour.r >> 3) << 10 | (colour.g >> 3) << 5 | colour.b >> 3; }
@@ -47,6 +56,9 @@ class TColorQuantizer {
   bool CutBox(Box& box, Box& second) const;
   bool TryCutOnAxis(const Box& box, int axis, Box& first, Box& second) const;
   void RebuildAxisHistograms(Box& box) const;
+  void FillTable(const TBitmap& source, TRGB* table, int wanted);
+  int ExactIndex(TRGB colour) const;
+  void PutExact(std::uint32_t key, int index);
 
   std::unique_ptr<std::int32_t[]> histogram_;
   std::unique_ptr<Box[]> boxes_;
@@ -55,6 +67,15 @@ class TColorQuantizer {
   // height are used (not 16-bit truncations), so any image the bitmap accepts is counted in full.
   std::int64_t pixelCount_ = 0;
   int boxCount_ = 0;
+  int entryCount_ = 0;
+  // For a few-colour image whose colours share boxes: an open-addressing table of the image's
+  // colours (key red << 16 | green << 8 | blue, plus one; 0 is an empty slot) and their entries.
+  // Null otherwise, and then the cell map alone gives every index.
+  struct ExactSlot {
+    std::uint32_t key = 0;
+    std::uint8_t index = 0;
+  };
+  std::unique_ptr<ExactSlot[]> exactSlots_;
 };
 
 // round((21 red + 71 green + 7 blue) / 100), ties to even: the brightness that decides which of two

@@ -6,6 +6,7 @@
 #include <exception>
 #include <memory>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "io/ColorQuantizer.h"
@@ -186,6 +187,22 @@ TGifLzwCompress EncoderFor(const TIOParams& params) {
 
 enum class TFrameResult { Done, Stop };
 
+// What a frame's data lacked, for a frame that decoded `decoded` of its pixels before the data
+// ended (or, with `badCode`, before an undefined code). Interlaced rows arrive in four passes, so
+// there only the number of rows tells how far it got.
+std::string DescribeShortFrame(std::int64_t decoded, std::int64_t width, std::int64_t height, bool interlaced,
+                               bool badCode) {
+  const std::int64_t rows = decoded / width;
+  const std::string of = std::to_string(height);
+  if (interlaced) {
+    return std::string("the interlaced image data ") + (badCode ? "has a bad code" : "ends") + " after " +
+           std::to_string(rows) + " of " + of + " rows";
+  }
+  const std::string what = std::string("the image data ") + (badCode ? "has a bad code" : "ends");
+  if (rows == 0) return what + " inside the first of " + of + " rows";
+  return what + " after row " + std::to_string(rows) + " of " + of;
+}
+
 // Reads (or, for parameters only, passes over) the wanted frame whose descriptor and colour table
 // have been read; the stream stands on its minimum-code-size byte. Stop means the walk must end
 // (the abort flag is then set).
@@ -231,18 +248,29 @@ TFrameResult HandleFrame(TStream& stream, TBitmap& bitmap, TIOParams& params, bo
     // Pixels a short frame does not reach keep index 0.
     std::vector<std::uint8_t> indices(static_cast<std::size_t>(pixels), 0);
     const std::int64_t before = stream.Position();
-    decode(stream, static_cast<std::int32_t>(height), static_cast<std::int32_t>(width), params.GifInterlaced,
-           indices.data());
-    if (stream.Position() == before) {
+    const std::int64_t decoded = std::clamp<std::int64_t>(
+        decode(stream, static_cast<std::int32_t>(height), static_cast<std::int32_t>(width),
+               params.GifInterlaced, indices.data()),
+        0, pixels);
+    // The decoder puts the stream back after a bad code.
+    const bool badCode = stream.Position() == before;
+    if (decoded == 0) {
       progress.Abort();
       return TFrameResult::Stop;
     }
+    // A bad code after the last pixel spoils nothing: pass over the rest of the data.
+    if (badCode && decoded == pixels) SkipImageData(stream);
     progress.Report(70);
     if (progress.Aborted()) return TFrameResult::Stop;
 
     StoreColorMap(params, table);
     PrepareBitmap(bitmap, static_cast<int>(width), static_cast<int>(height), format);
     FillFromIndices(indices, table, bitmap);
+    if (decoded < pixels) {
+      progress.AbortWithPartialImage(
+          DescribeShortFrame(decoded, width, height, params.GifInterlaced, badCode));
+      return TFrameResult::Stop;
+    }
   } catch (const std::bad_alloc&) {
     progress.Abort();
     return TFrameResult::Stop;
@@ -419,13 +447,19 @@ void GifWriteStream(TStream& stream, TBitmap& bitmap, TIOParams& params, const T
   progress.Report(30);
   if (progress.Aborted()) return;
 
+  // The frame keeps its place and its whole size: the logical screen grows to reach its right and
+  // bottom edges, and an offset that would push them past the 16-bit screen is pulled back (a
+  // negative one to 0). Readers that compose frames onto the screen clip what lies outside it.
+  const int left = std::clamp(params.GifXPos, 0, 0xFFFF - width);
+  const int top = std::clamp(params.GifYPos, 0, 0xFFFF - height);
+
   // Header, global table, graphic control extension and image descriptor in one block.
   std::vector<std::uint8_t> head(kHeaderBytes + static_cast<std::size_t>(TableBytes(depth)) + 8 + 1 +
                                  kDescriptorBytes);
   std::uint8_t* p = head.data();
   WriteSignature(params.GifVersion, p);
-  PutLE16(p + 6, static_cast<std::uint32_t>(width));
-  PutLE16(p + 8, static_cast<std::uint32_t>(height));
+  PutLE16(p + 6, static_cast<std::uint32_t>(left + width));
+  PutLE16(p + 8, static_cast<std::uint32_t>(top + height));
   p[10] = static_cast<std::uint8_t>(kTablePresent | (depth - 1) << 4 | (depth - 1));
   p[11] = backgroundIndex;
   p[12] = 0;
@@ -444,8 +478,8 @@ void GifWriteStream(TStream& stream, TBitmap& bitmap, TIOParams& params, const T
   *p++ = transparentIndex;
   *p++ = 0;
   *p++ = kImageIntroducer;
-  PutLE16(p, static_cast<std::uint32_t>(params.GifXPos) & 0xFFFF);
-  PutLE16(p + 2, static_cast<std::uint32_t>(params.GifYPos) & 0xFFFF);
+  PutLE16(p, static_cast<std::uint32_t>(left));
+  PutLE16(p + 2, static_cast<std::uint32_t>(top));
   PutLE16(p + 4, static_cast<std::uint32_t>(width));
   PutLE16(p + 6, static_cast<std::uint32_t>(height));
   p[8] = params.GifInterlaced ? kInterlaced : 0;

@@ -109,8 +109,9 @@ void ReadSubBlocks(TStream& stream, std::vector<std::uint8_t>& data) {
 
 enum class TDecodeResult { Success, Failure };
 
+// Decodes into the cursor; `emitted` counts the bytes of every string emitted, stored or dropped.
 TDecodeResult Decode(const std::uint8_t* data, std::size_t dataBytes, int codeSize, TPixelCursor& cursor,
-                     TGifTable& table) {
+                     TGifTable& table, std::int64_t& emitted) {
   const int clear = 1 << codeSize;
   const int end = clear + 1;
   for (int i = 0; i < clear; ++i) {
@@ -125,7 +126,6 @@ TDecodeResult Decode(const std::uint8_t* data, std::size_t dataBytes, int codeSi
   int width = codeSize + 1;
   int limit = 1 << width;
   int nextFree = clear + 2;
-  bool tableFull = false;
   int previous = -1;  // none: the start of the data or just after a clear
 
   // The data hold 8 zero bytes beyond dataBytes, so a whole 64-bit word can always be loaded; a
@@ -139,18 +139,18 @@ TDecodeResult Decode(const std::uint8_t* data, std::size_t dataBytes, int codeSi
     bitPosition += static_cast<std::size_t>(width);
     return true;
   };
+  // A full table stays as it is: codes go on at 12 bits, each naming an existing string, until a
+  // clear code comes (a "deferred clear"). So nextFree never passes 4096, and a code, at most
+  // 4095, is then always below it.
   auto addEntry = [&](std::uint8_t byte) {
+    if (nextFree >= kTableSize) return;
     table.prefix[nextFree] = static_cast<std::uint16_t>(previous);
     table.suffix[nextFree] = byte;
     table.first[nextFree] = table.first[previous];
     table.length[nextFree] = static_cast<std::uint16_t>(table.length[previous] + 1);
-    if (++nextFree >= limit) {
-      if (width < kMaxWidth) {
-        ++width;
-        limit <<= 1;
-      } else {
-        tableFull = true;
-      }
+    if (++nextFree >= limit && width < kMaxWidth) {
+      ++width;
+      limit <<= 1;
     }
   };
   // The cursor's row pointers, in locals while decoding: the byte stores into the rows could
@@ -161,6 +161,7 @@ TDecodeResult Decode(const std::uint8_t* data, std::size_t dataBytes, int codeSi
   // fits there; else through the stack.
   auto emit = [&](int code) {
     const std::size_t length = table.length[code];
+    emitted += static_cast<std::int64_t>(length);
     const bool direct = length <= static_cast<std::size_t>(rowEnd - out);
     std::uint8_t* p = direct ? out : table.stack;
     for (std::size_t i = length - 1; i > 0; --i) {
@@ -187,7 +188,6 @@ TDecodeResult Decode(const std::uint8_t* data, std::size_t dataBytes, int codeSi
       width = codeSize + 1;
       limit = 1 << width;
       nextFree = clear + 2;
-      tableFull = false;
       do {
         if (!readCode(code)) return TDecodeResult::Success;
       } while (code == clear);
@@ -211,8 +211,6 @@ TDecodeResult Decode(const std::uint8_t* data, std::size_t dataBytes, int codeSi
     }
     previous = code;
     if (!readCode(code)) return TDecodeResult::Success;
-    if (tableFull && code != clear) return TDecodeResult::Failure;
-    tableFull = false;
   }
   return TDecodeResult::Success;
 }
@@ -360,24 +358,30 @@ class TGifEncoder {
 
 }  // namespace
 
-void GifLzwDecode(TStream& stream, std::int32_t height, std::int32_t width, bool interlaced,
-                  std::uint8_t* dest) {
+std::int64_t GifLzwDecode(TStream& stream, std::int32_t height, std::int32_t width, bool interlaced,
+                          std::uint8_t* dest) {
   const std::int64_t start = stream.Position();
   std::uint8_t codeSize = 0;
   if (stream.Read(&codeSize, 1) != 1 || codeSize < 2 || codeSize > 9) {
     stream.Seek(start);
-    return;
+    return 0;
   }
   std::vector<std::uint8_t> data;
   ReadSubBlocks(stream, data);
   const std::size_t dataBytes = data.size();
-  if (dataBytes == 0) return;
+  if (dataBytes == 0) return 0;
   data.resize(dataBytes + 8, 0);
 
   const bool hasPixels = width > 0 && height > 0 && dest != nullptr;
   TPixelCursor cursor(dest, hasPixels ? width : 0, hasPixels ? height : 0, interlaced);
   auto table = std::make_unique<TGifTable>();
-  if (Decode(data.data(), dataBytes, codeSize, cursor, *table) == TDecodeResult::Failure) stream.Seek(start);
+  std::int64_t emitted = 0;
+  if (Decode(data.data(), dataBytes, codeSize, cursor, *table, emitted) == TDecodeResult::Failure) {
+    stream.Seek(start);
+  }
+  // Strings fill the image in order and what runs past its end is dropped.
+  const std::int64_t pixels = hasPixels ? std::int64_t{width} * height : 0;
+  return std::min(emitted, pixels);
 }
 
 void GifLzwEncode(TStream& stream, std::int32_t height, std::int32_t width, bool interlaced,

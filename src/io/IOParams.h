@@ -37,9 +37,12 @@ enum TFileTypeCode : std::int32_t {
 // new parameter record copies them.
 //
 // GIF decoder: the stream stands on the minimum-code-size byte; fills height x width indices.
-// On failure it puts the stream back where it was, which is how the caller learns of it.
-using TGifLzwDecompress = void (*)(TStream& stream, std::int32_t height, std::int32_t width, bool interlaced,
-                                   std::uint8_t* dest);
+// Returns how many pixels it stored, counted in the order the data fill the image (rows top to
+// bottom, or the interlace passes): height x width for a whole image, fewer when the data end or
+// go bad part-way, and those pixels are good. After a bad code (or a minimum code size it cannot
+// use) the stream is put back where it was; otherwise it is left after the block terminator.
+using TGifLzwDecompress = std::int64_t (*)(TStream& stream, std::int32_t height, std::int32_t width,
+                                           bool interlaced, std::uint8_t* dest);
 // GIF encoder: writes the minimum-code-size byte, the sub-blocks and the terminator.
 using TGifLzwCompress = void (*)(TStream& stream, std::int32_t height, std::int32_t width, bool interlaced,
                                  const std::uint8_t* source, std::int32_t bitsPerPixel);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <tuple>
 #include <vector>
 
@@ -13,7 +14,7 @@ using namespace veilora::test;
 
 namespace {
 
-constexpr TRGB kUnused = Rgb(1, 2, 3);  // never a table colour, which are multiples of 8
+constexpr TRGB kUnused = Rgb(1, 2, 3);  // in no test image, so never a table colour
 
 struct Quantized {
   std::array<TRGB, 256> table;
@@ -32,41 +33,62 @@ TEST(ColorQuantizerTest, OneColourGivesOneEntryAndIndexZero) {
   image.Fill(RGBToColor(100, 150, 205));
   const Quantized q = Quantize(image, 256);
   ASSERT_EQ(q.quantizer->ColorCount(), 1);
-  EXPECT_EQ(q.table[0], Rgb(96, 144, 200));
+  EXPECT_EQ(q.table[0], Rgb(100, 150, 205));
   EXPECT_EQ(q.table[1], kUnused);
   for (TRGB colour : {Rgb(100, 150, 205), Rgb(0, 0, 0), Rgb(255, 255, 255)})
     EXPECT_EQ(q.quantizer->ColorIndex(colour), 0);
 
   image.Fill(clWhite);
-  EXPECT_EQ(Quantize(image, 2).table[0], Rgb(248, 248, 248));
+  EXPECT_EQ(Quantize(image, 2).table[0], Rgb(255, 255, 255));
 }
 
-TEST(ColorQuantizerTest, FewerCellsThanEntriesGiveEachCellExactly) {
-  // Five cells; the low three bits of each channel vary inside a cell.
+TEST(ColorQuantizerTest, FewColoursKeepAnEntryEachEvenWhenTheyShareACell) {
+  // Seven colours in five cells; the low three bits of each channel vary inside a cell. Boxes:
+  // one a cell. The shared cells (0, 0, 0) and (25, 2, 5) keep their most frequent colour, or the
+  // lower one of equally frequent ones, and the others follow the five boxes' entries in red,
+  // green, blue order.
   const std::vector<TRGB> pixels = {Rgb(0, 0, 0),   Rgb(7, 7, 7),     Rgb(200, 16, 40), Rgb(207, 23, 47),
-                                    Rgb(8, 255, 9), Rgb(90, 90, 250), Rgb(255, 0, 128), Rgb(255, 0, 128)};
+                                    Rgb(8, 255, 9), Rgb(90, 90, 250), Rgb(255, 0, 128), Rgb(207, 23, 47)};
   TBitmap image;
   Paint(image, 4, pixels);
   const Quantized q = Quantize(image, 256);
-  ASSERT_EQ(q.quantizer->ColorCount(), 5);
-  EXPECT_EQ(q.table[5], kUnused);
+  ASSERT_EQ(q.quantizer->ColorCount(), 7);
+  EXPECT_EQ(q.table[7], kUnused);
   for (TRGB pixel : pixels) {
     SCOPED_TRACE(testing::PrintToString(pixel));
-    const TRGB cell = Rgb(pixel.r / 8 * 8, pixel.g / 8 * 8, pixel.b / 8 * 8);
-    EXPECT_EQ(q.table[q.quantizer->ColorIndex(pixel)], cell);
+    EXPECT_EQ(q.table[q.quantizer->ColorIndex(pixel)], pixel);
   }
+  EXPECT_EQ(q.quantizer->ColorIndex(Rgb(7, 7, 7)), 5);
+  EXPECT_EQ(q.quantizer->ColorIndex(Rgb(200, 16, 40)), 6);
+  EXPECT_EQ(q.table[q.quantizer->ColorIndex(Rgb(0, 0, 0))], Rgb(0, 0, 0));
+  EXPECT_EQ(q.table[q.quantizer->ColorIndex(Rgb(207, 23, 47))], Rgb(207, 23, 47));
+  // A colour not in the image takes the entry that stands for its cell.
+  EXPECT_EQ(q.table[q.quantizer->ColorIndex(Rgb(201, 17, 41))], Rgb(207, 23, 47));
+  EXPECT_EQ(q.table[q.quantizer->ColorIndex(Rgb(3, 3, 3))], Rgb(0, 0, 0));
+
+  // Every grey level: 32 cells of eight levels each, all 256 kept.
+  TBitmap greys(256, 1, pf24bit);
+  for (int x = 0; x < 256; ++x) SetPixel(greys, x, 0, Rgb(x, x, x));
+  const Quantized all = Quantize(greys, 256);
+  ASSERT_EQ(all.quantizer->ColorCount(), 256);
+  for (int x = 0; x < 256; ++x) EXPECT_EQ(all.table[all.quantizer->ColorIndex(Rgb(x, x, x))], Rgb(x, x, x));
+  // One colour more than the table holds: the boxes' means, one entry a cell.
+  const Quantized fewer = Quantize(greys, 255);
+  ASSERT_EQ(fewer.quantizer->ColorCount(), 32);
+  EXPECT_EQ(fewer.table[fewer.quantizer->ColorIndex(Rgb(0, 0, 0))], Rgb(4, 4, 4));  // 28 / 8 = 3.5
 }
 
 TEST(ColorQuantizerTest, CutFollowsTheCriterionNotTheGap) {
   // Red cells 0 (two pixels), 4 and 12; P = 4, mean 4. Red search range round(2)..round(18) = 2..18,
   // w starts at 2 (cells 0 and 1). j = 2: criterion 2/2 x (4 - 0)^2 = 16. j = 4: w = 3, u = 4/4 = 1,
   // criterion 3/1 x 3^2 = 27, the best. j = 12: w = 4, stop. Green and blue hold one coordinate and
-  // have no cut. So {0, 0, 4} | {12}: red means 4/3 -> 1 and 12 -> entries red 8 and 96.
+  // have no cut. So {0, 0, 4} | {12}; the entries are the means of the pixels, (0 + 3 + 32) / 3
+  // = 11.7 -> 12 red, 5 / 3 -> 2 green, 7 / 3 -> 2 blue, and the lone (96, 0, 0).
   TBitmap image;
   Paint(image, 4, {Rgb(0, 0, 0), Rgb(3, 5, 7), Rgb(32, 0, 0), Rgb(96, 0, 0)});
   const Quantized q = Quantize(image, 2);
   ASSERT_EQ(q.quantizer->ColorCount(), 2);
-  EXPECT_EQ(q.table[0], Rgb(8, 0, 0));
+  EXPECT_EQ(q.table[0], Rgb(12, 2, 2));
   EXPECT_EQ(q.table[1], Rgb(96, 0, 0));
   EXPECT_EQ(q.table[2], kUnused);
   EXPECT_EQ(q.quantizer->ColorIndex(Rgb(32, 0, 0)), 0);
@@ -93,12 +115,13 @@ TEST(ColorQuantizerTest, EqualTotalsCutOnRedAndEmptyCellsMapToTheirBox) {
 
 TEST(ColorQuantizerTest, MeansRoundHalfToEven) {
   // Cells (r, g) = (2, 3), (3, 4) and twice (20, 3): the red cut (total 0.25, against 54 on green)
-  // leaves a box with means red 2.5 and green 3.5, which round to 2 and 4.
+  // leaves a box of the first two pixels, whose means red 21.5, green 28.5 and blue 1.5 round to
+  // 22, 28 and 2.
   TBitmap image;
-  Paint(image, 4, {Rgb(16, 24, 0), Rgb(24, 32, 0), Rgb(160, 24, 0), Rgb(160, 24, 0)});
+  Paint(image, 4, {Rgb(16, 24, 0), Rgb(27, 33, 3), Rgb(160, 24, 0), Rgb(160, 24, 0)});
   const Quantized q = Quantize(image, 2);
   ASSERT_EQ(q.quantizer->ColorCount(), 2);
-  EXPECT_EQ(q.table[0], Rgb(16, 32, 0));
+  EXPECT_EQ(q.table[0], Rgb(22, 28, 2));
   EXPECT_EQ(q.table[1], Rgb(160, 24, 0));
 }
 
@@ -114,7 +137,7 @@ TEST(ColorQuantizerTest, SidesOver65535AreCountedInFull) {
     const Quantized q = Quantize(image, 16);
     ASSERT_EQ(q.quantizer->ColorCount(), 2);
     EXPECT_EQ(q.table[0], Rgb(0, 0, 0));
-    EXPECT_EQ(q.table[1], Rgb(248, 248, 248));
+    EXPECT_EQ(q.table[1], Rgb(255, 255, 255));
   }
 }
 
@@ -127,13 +150,27 @@ TEST(ColorQuantizerTest, RandomImageFillsExactlyNEntries) {
     if (n < 256) {
       EXPECT_EQ(q.table[n], kUnused);
     }
-    for (int i = 0; i < n; ++i) EXPECT_EQ(q.table[i].r % 8 + q.table[i].g % 8 + q.table[i].b % 8, 0);
-    // Every pixel's cell lies in a box, and boxes cover disjoint cells: each index is used.
-    std::vector<bool> used(n);
+    // Every pixel's cell lies in a box, and boxes cover disjoint cells: each index is used, and
+    // its entry is the mean of its pixels, rounded half to even.
+    std::vector<std::array<long, 4>> sums(static_cast<std::size_t>(n));
     for (int y = 0; y < image.Height(); ++y) {
-      for (int x = 0; x < image.Width(); ++x) used[q.quantizer->ColorIndex(PixelAt(image, x, y))] = true;
+      for (int x = 0; x < image.Width(); ++x) {
+        const TRGB pixel = PixelAt(image, x, y);
+        std::array<long, 4>& sum = sums[static_cast<std::size_t>(q.quantizer->ColorIndex(pixel))];
+        sum[0] += pixel.r;
+        sum[1] += pixel.g;
+        sum[2] += pixel.b;
+        ++sum[3];
+      }
     }
-    EXPECT_EQ(std::count(used.begin(), used.end(), true), n);
+    for (int i = 0; i < n; ++i) {
+      const std::array<long, 4>& sum = sums[static_cast<std::size_t>(i)];
+      ASSERT_GT(sum[3], 0) << i;
+      const auto mean = [&](long total) {
+        return static_cast<int>(std::nearbyint(double(total) / double(sum[3])));
+      };
+      EXPECT_EQ(q.table[i], Rgb(mean(sum[0]), mean(sum[1]), mean(sum[2]))) << i;
+    }
   }
 }
 

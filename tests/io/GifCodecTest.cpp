@@ -12,6 +12,7 @@
 #include "io/ImageIO.h"
 #include "io/LzwCoders.h"
 #include "support/HeadlessView.h"
+#include "support/LzwHooks.h"
 #include "support/Pillow.h"
 #include "support/Pixels.h"
 
@@ -163,6 +164,7 @@ struct GifRunner {
   std::int32_t frames = -1;
   std::vector<int> reports;
   int abortAt = -1;
+  std::string damage;
   TObject sender;
 
   TProgressContext Context() {
@@ -173,6 +175,7 @@ struct GifRunner {
     };
     context.sender = &sender;
     context.aborting = &aborting;
+    context.damage = &damage;
     return context;
   }
   void Read(const Bytes& file, bool paramsOnly = false) {
@@ -188,7 +191,7 @@ struct GifRunner {
 
 class GifTest : public testing::Test {
  protected:
-  static void SetUpTestSuite() { InstallLzwCoders(); }
+  test::TScopedLzwHooks hooks_{test::TScopedLzwHooks::kProgramCoders};
 };
 
 // Walks a written file: one letter per block (E extension with its label, I image, ; trailer), and
@@ -249,12 +252,12 @@ TEST_F(GifTest, WritesASmallBilevelFileByteForByte) {
   runner.params.GifHasTransparent = true;
   runner.params.GifTransparentColor = kWhite;
   runner.params.GifBackground = Rgb(20, 20, 20);  // nearest to black
-  runner.params.GifXPos = 0x10005;
+  runner.params.GifXPos = 5;
   runner.params.GifYPos = 7;
   const Bytes file = runner.Write(image);
 
   const Bytes expected = {
-      'G',  'I',  'F',  '8',  '9',  'a',  2, 0, 1, 0, 0x80, 0, 0,  // header: depth 1, background index 0
+      'G',  'I',  'F',  '8',  '9',  'a',  7, 0, 8, 0, 0x80, 0, 0,  // header: screen to the frame's corner
       0,    0,    0,    255,  255,  255,                           // black, white
       0x21, 0xF9, 4,    0x09, 0x03, 0x02, 1, 0,                    // disposal 2, transparent, delay, index 1
       0x2C, 5,    0,    7,    0,    2,    0, 1, 0, 0,              // descriptor
@@ -263,6 +266,30 @@ TEST_F(GifTest, WritesASmallBilevelFileByteForByte) {
   EXPECT_EQ(file, expected);
   EXPECT_FALSE(runner.aborting);
   EXPECT_EQ(runner.reports, (std::vector<int>{0, 30, 70, 100}));
+}
+
+TEST_F(GifTest, TheScreenHoldsTheWholeFrameAtItsPlace) {
+  struct Case {
+    int x, y;       // GifXPos, GifYPos
+    int left, top;  // as written
+  };
+  const TBitmap image(300, 2, pf24bit);
+  for (const Case& c : {Case{0, 0, 0, 0}, Case{40, 9, 40, 9}, Case{-3, -70000, 0, 0},
+                        Case{65300, 0x10005, 65235, 65533}, Case{1 << 30, 1, 65235, 1}}) {
+    SCOPED_TRACE(testing::Message() << c.x << ", " << c.y);
+    TBitmap copy;
+    CopyBitmap(image, copy);
+    GifRunner runner;
+    runner.params.GifXPos = c.x;
+    runner.params.GifYPos = c.y;
+    const Bytes file = runner.Write(copy);
+    const std::size_t descriptor = 13 + 768 + 8;
+    ASSERT_EQ(file.at(descriptor), 0x2C);
+    EXPECT_EQ(GetLE16(&file[descriptor + 1]), c.left);
+    EXPECT_EQ(GetLE16(&file[descriptor + 3]), c.top);
+    EXPECT_EQ(GetLE16(&file[6]), c.left + 300);
+    EXPECT_EQ(GetLE16(&file[8]), c.top + 2);
+  }
 }
 
 TEST_F(GifTest, SixteenColoursGiveAFourBitTableAndCodeSize) {
@@ -632,18 +659,94 @@ TEST_F(GifTest, ExtensionsAndStrayBytesBetweenBlocksArePassedOver) {
   EXPECT_EQ(PixelAt(runner.bitmap, 1, 0), kRed);
 }
 
-TEST_F(GifTest, AFrameWhoseDataEndsEarlyKeepsWhatCameAndEntryZeroForTheRest) {
-  Bytes indices(40, 1);
-  GifFile file(8, 5, {kGreen, kRed});
-  file.Frame(0, 0, 8, 5, indices);
-  // Keep the code size, the count and the first 6 bytes of codes: the first few pixels.
-  file.bytes.resize(file.bytes.size() - LiteralImageData(indices, 2).size() + 8);
-  GifRunner runner;
-  runner.Read(file.bytes);
-  ASSERT_FALSE(runner.aborting);
-  EXPECT_EQ(PixelAt(runner.bitmap, 0, 0), kRed);
-  EXPECT_EQ(PixelAt(runner.bitmap, 7, 4), kGreen);
+Bytes Cut(Bytes file, std::size_t size) {
+  file.resize(size);
+  return file;
 }
+
+// Image data of code size 2 (3-bit codes: clear 4, end 5) from the codes given.
+Bytes ThreeBitCodes(const std::vector<unsigned>& codes) {
+  Bytes packed;
+  std::uint32_t bits = 0;
+  int held = 0;
+  for (const unsigned code : codes) {
+    bits |= code << held;
+    for (held += 3; held >= 8; held -= 8, bits >>= 8) packed.push_back(static_cast<std::uint8_t>(bits));
+  }
+  if (held > 0) packed.push_back(static_cast<std::uint8_t>(bits));
+  Bytes out{2, static_cast<std::uint8_t>(packed.size())};
+  out.insert(out.end(), packed.begin(), packed.end());
+  out.push_back(0);
+  return out;
+}
+
+// `pairs` times clear, 1, 1: two red pixels each, and no table entry reaches a wider code.
+std::vector<unsigned> RedPairs(int pairs) {
+  std::vector<unsigned> codes;
+  for (int i = 0; i < pairs; ++i) codes.insert(codes.end(), {4, 1, 1});
+  return codes;
+}
+
+std::vector<unsigned> Then(std::vector<unsigned> codes, std::initializer_list<unsigned> more) {
+  codes.insert(codes.end(), more);
+  return codes;
+}
+
+struct ShortFrameCase {
+  const char* name;
+  Bytes data;
+  bool interlaced;
+  const char* damage;
+  int goodPixels;  // how many pixels, in the order the data fill the frame, came
+};
+
+class GifShortFrame : public GifTest, public testing::WithParamInterface<ShortFrameCase> {};
+
+// A 4 x 6 frame of red (index 1) whose data stop early or break: the pixels that came are kept,
+// the rest show entry 0, and the damage is named. The file ends after the data.
+TEST_P(GifShortFrame, KeepsThePixelsDecodedAndNamesTheDamage) {
+  const ShortFrameCase& c = GetParam();
+  GifFile file(4, 6, {kGreen, kRed});
+  file.bytes.insert(file.bytes.end(),
+                    {0x2C, 0, 0, 0, 0, 4, 0, 6, 0, static_cast<std::uint8_t>(c.interlaced ? 0x40 : 0)});
+  file.Append(c.data);
+  GifRunner runner;
+  runner.bitmap.Allocate(2, 2, pf1bit);
+  runner.Read(file.bytes);
+  EXPECT_EQ(runner.aborting, c.damage[0] != '\0');
+  EXPECT_EQ(runner.damage, c.damage);
+  ASSERT_EQ(runner.bitmap.Width(), 4);
+  ASSERT_EQ(runner.bitmap.Height(), 6);
+  EXPECT_EQ(runner.bitmap.PixelFormat(), pf24bit);
+  const std::vector<int> order = c.interlaced ? InterlacedRowOrder(6) : std::vector<int>{0, 1, 2, 3, 4, 5};
+  for (int k = 0; k < 24; ++k) {
+    const int x = k % 4;
+    const int y = order[static_cast<std::size_t>(k / 4)];
+    EXPECT_EQ(PixelAt(runner.bitmap, x, y), k < c.goodPixels ? kRed : kGreen) << x << ", " << y;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Frames, GifShortFrame,
+    testing::Values(ShortFrameCase{"Whole", ThreeBitCodes(Then(RedPairs(12), {5})), false, "", 24},
+                    ShortFrameCase{"NoEndCode", ThreeBitCodes(RedPairs(12)), false, "", 24},
+                    ShortFrameCase{"BadCodeAfterTheLastPixel",
+                                   ThreeBitCodes(Then(RedPairs(12), {4, 1, 7, 5})), false, "", 24},
+                    ShortFrameCase{"EndsAfterThreeRows", ThreeBitCodes(Then(RedPairs(6), {5})), false,
+                                   "the image data ends after row 3 of 6", 12},
+                    // Five bytes hold 13 codes: four pairs and a clear.
+                    ShortFrameCase{"SubBlockCut", Cut(ThreeBitCodes(RedPairs(12)), 2 + 5), false,
+                                   "the image data ends after row 2 of 6", 8},
+                    ShortFrameCase{"CutInsideTheFirstRow", Cut(ThreeBitCodes(RedPairs(12)), 2 + 1), false,
+                                   "the image data ends inside the first of 6 rows", 1},
+                    // After clear, 1 the next free code is 6: 7 is undefined.
+                    ShortFrameCase{"UndefinedCode", ThreeBitCodes(Then(RedPairs(4), {4, 1, 7, 1, 5})), false,
+                                   "the image data has a bad code after row 2 of 6", 9},
+                    ShortFrameCase{"ClearThenEnd", ThreeBitCodes(Then(RedPairs(5), {4, 5})), false,
+                                   "the image data has a bad code after row 2 of 6", 10},
+                    ShortFrameCase{"InterlacedEnds", ThreeBitCodes(Then(RedPairs(8), {5})), true,
+                                   "the interlaced image data ends after 4 of 6 rows", 16}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 struct DamagedCase {
   const char* name;
@@ -663,11 +766,7 @@ TEST_P(GifDamaged, FailsAndLeavesTheImageAsItWas) {
   EXPECT_EQ(runner.bitmap.PixelFormat(), pf24bit);
   EXPECT_EQ(PixelBytesTopDown(runner.bitmap), before);
   EXPECT_EQ(std::count(runner.reports.begin(), runner.reports.end(), 100), 0);
-}
-
-Bytes Cut(Bytes file, std::size_t size) {
-  file.resize(size);
-  return file;
+  EXPECT_EQ(runner.damage, "");  // nothing decoded, nothing kept
 }
 
 const Bytes kGood = GifFile(4, 2, {kBlack, kRed}).Frame(0, 0, 4, 2, kFourPixels).Trailer().bytes;
@@ -711,23 +810,31 @@ Bytes EmptyFrame() {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, GifDamaged,
-    testing::Values(DamagedCase{"NotAGif",
-                                [] {
-                                  Bytes file = kGood;
-                                  file[2] = 'X';
-                                  return file;
-                                }()},
-                    DamagedCase{"ShortHeader", Cut(kGood, 10)}, DamagedCase{"HeaderOnly", Cut(kGood, 13)},
-                    DamagedCase{"TableOnly", Cut(kGood, 19)}, DamagedCase{"DescriptorCut", Cut(kGood, 24)},
-                    DamagedCase{"LocalTableCut",
-                                Cut(GifFile(4, 2).Frame(0, 0, 4, 2, kFourPixels, {kRed, kBlue}).bytes, 27)},
-                    DamagedCase{"CodeSizeTooLarge", WithCodeSize(12)},
-                    DamagedCase{"CodeSizeZero", WithCodeSize(0)},
-                    DamagedCase{"HugeFrameOverLittleData", HugeFrame()},
-                    DamagedCase{"LargeFrameOverLittleData", LargeFrame({kBlack, kRed})},
-                    DamagedCase{"LargeBilevelFrameOverLittleData", LargeFrame({kBlack, kWhite})},
-                    DamagedCase{"HugeBilevelFrame", HugeBilevelFrame()},
-                    DamagedCase{"EmptyFrame", EmptyFrame()}),
+    testing::Values(
+        DamagedCase{"NotAGif",
+                    [] {
+                      Bytes file = kGood;
+                      file[2] = 'X';
+                      return file;
+                    }()},
+        DamagedCase{"ShortHeader", Cut(kGood, 10)}, DamagedCase{"HeaderOnly", Cut(kGood, 13)},
+        DamagedCase{"TableOnly", Cut(kGood, 19)}, DamagedCase{"DescriptorCut", Cut(kGood, 24)},
+        DamagedCase{"LocalTableCut",
+                    Cut(GifFile(4, 2).Frame(0, 0, 4, 2, kFourPixels, {kRed, kBlue}).bytes, 27)},
+        DamagedCase{"CodeSizeTooLarge", WithCodeSize(12)}, DamagedCase{"CodeSizeZero", WithCodeSize(0)},
+        DamagedCase{"HugeFrameOverLittleData", HugeFrame()},
+        DamagedCase{"LargeFrameOverLittleData", LargeFrame({kBlack, kRed})},
+        DamagedCase{"LargeBilevelFrameOverLittleData", LargeFrame({kBlack, kWhite})},
+        DamagedCase{"HugeBilevelFrame", HugeBilevelFrame()}, DamagedCase{"EmptyFrame", EmptyFrame()},
+        DamagedCase{"NoImageData", Cut(kGood, 13 + 6 + 10 + 1)},
+        DamagedCase{
+            "EmptyImageData",
+            GifFile(4, 2, {kBlack, kRed}).Append({0x2C, 0, 0, 0, 0, 4, 0, 2, 0, 0, 2, 0}).Trailer().bytes},
+        DamagedCase{"EndCodeFirst", GifFile(4, 2, {kBlack, kRed})
+                                        .Append({0x2C, 0, 0, 0, 0, 4, 0, 2, 0, 0})
+                                        .Append(ThreeBitCodes({5}))
+                                        .Trailer()
+                                        .bytes}),
     [](const auto& row) { return std::string(row.param.name); });
 
 // --- Progress, abort and missing coders ---
@@ -760,18 +867,8 @@ TEST_F(GifTest, AbortWhileWritingStopsBeforeTheHeaderOrAfterTheDescriptor) {
   EXPECT_TRUE(at70.aborting);
 }
 
-// Empties the global GIF hooks for one test, and puts them back.
-struct NoGlobalGifCoders {
-  NoGlobalGifCoders() : saved(GlobalLzwHooks()) {
-    GlobalLzwHooks().gifDecompress = nullptr;
-    GlobalLzwHooks().gifCompress = nullptr;
-  }
-  ~NoGlobalGifCoders() { GlobalLzwHooks() = saved; }
-  TLzwHooks saved;
-};
-
 TEST_F(GifTest, WithoutCodersReadingAndWritingFail) {
-  const NoGlobalGifCoders none;
+  const test::TScopedLzwHooks none(test::TScopedLzwHooks::kNone);
   GifRunner reader;
   reader.params.GifLzwDecompress = nullptr;
   reader.bitmap.Allocate(2, 2, pf24bit);
@@ -795,13 +892,16 @@ TEST_F(GifTest, WithoutCodersReadingAndWritingFail) {
 }
 
 TEST_F(GifTest, TheRecordsOwnCodersComeBeforeTheGlobalOnes) {
-  const NoGlobalGifCoders none;
-  static int decodes = 0;
+  const test::TScopedLzwHooks none(test::TScopedLzwHooks::kNone);
+  static int decodes;
+  decodes = 0;
   GifRunner runner;
-  runner.params.GifLzwDecompress = [](TStream& stream, std::int32_t, std::int32_t, bool, std::uint8_t* dest) {
+  runner.params.GifLzwDecompress = [](TStream& stream, std::int32_t height, std::int32_t width, bool,
+                                      std::uint8_t* dest) -> std::int64_t {
     ++decodes;
     dest[0] = 1;
-    stream.Seek(stream.Size() - 1);  // to the trailer: any move forward counts as success
+    stream.Seek(stream.Size() - 1);  // to the trailer
+    return std::int64_t{width} * height;
   };
   runner.Read(kGood);
   EXPECT_FALSE(runner.aborting);

@@ -10,6 +10,7 @@
 
 #include "io/GifCodec.h"
 #include "io/LzwCoders.h"
+#include "support/LzwHooks.h"
 #include "support/Pillow.h"
 #include "support/Pixels.h"
 
@@ -24,7 +25,7 @@ using test::WriteWholeFile;
 
 class GifInterop : public testing::Test {
  protected:
-  static void SetUpTestSuite() { InstallLzwCoders(); }
+  test::TScopedLzwHooks hooks_{test::TScopedLzwHooks::kProgramCoders};
 };
 
 bool SaveGif(TBitmap& bitmap, TIOParams& params, const std::string& file) {

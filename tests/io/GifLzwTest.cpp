@@ -11,6 +11,7 @@
 #include "io/IOParams.h"
 #include "io/LzwCoders.h"
 #include "io/TIFLZW.h"
+#include "support/LzwHooks.h"
 #include "support/Pillow.h"
 
 namespace veilora {
@@ -112,11 +113,13 @@ Bytes Encode(const Bytes& pixels, int width, int height, bool interlaced, int bi
 }
 
 // Decodes image data that stand after `lead` filler bytes into a buffer of exactly width x height
-// bytes filled with `fill` beforehand; `ok` tells whether the stream moved (success).
+// bytes filled with `fill` beforehand; `ok` tells whether the stream moved (no bad code), `count`
+// is the decoder's count of pixels stored.
 struct TDecoded {
   Bytes pixels;
   bool ok = false;
   std::int64_t position = 0;
+  std::int64_t count = -1;
 };
 
 TDecoded Decode(const Bytes& data, int width, int height, bool interlaced, std::uint8_t fill = 0xEE) {
@@ -128,8 +131,8 @@ TDecoded Decode(const Bytes& data, int width, int height, bool interlaced, std::
   const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
   const std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[count == 0 ? 1 : count]);
   std::fill(exact.get(), exact.get() + count, fill);
-  GifLzwDecode(stream, height, width, interlaced, exact.get());
   TDecoded result;
+  result.count = GifLzwDecode(stream, height, width, interlaced, exact.get());
   result.pixels.assign(exact.get(), exact.get() + count);
   result.position = stream.Position() - lead;
   result.ok = result.position != 0;
@@ -330,11 +333,6 @@ TEST(GifLzwDecode, FailuresPutTheStreamBack) {
     const char* what;
     Bytes data;
   };
-  std::vector<int> fullTable{4, 1};
-  for (int i = 0; i < 4090; ++i) fullTable.push_back(i % 4);  // entries 6..4095
-  std::vector<int> clearedInTime = fullTable;
-  fullTable.push_back(2);
-  fullTable.push_back(5);
   const Case cases[] = {
       {"minimum code size 1", Bytes{0x01, 0x01, 0x05, 0x00}},
       {"minimum code size 10", Bytes{0x0A, 0x01, 0x05, 0x00}},
@@ -343,7 +341,6 @@ TEST(GifLzwDecode, FailuresPutTheStreamBack) {
       {"clears then end", PackCodes(2, {4, 4, 4, 5})},
       {"clear then end later", PackCodes(2, {4, 1, 2, 4, 5})},
       {"code above next free", PackCodes(3, {8, 1, 2, 13, 9})},
-      {"full table used without a clear", PackCodes(2, fullTable)},
       {"no data at all", Bytes{}},
   };
   for (const Case& c : cases) {
@@ -351,16 +348,33 @@ TEST(GifLzwDecode, FailuresPutTheStreamBack) {
     EXPECT_FALSE(decoded.ok) << c.what;
     EXPECT_EQ(decoded.position, 0) << c.what;
   }
-  // Pixels decoded before the failure stay.
-  EXPECT_EQ(Decode(PackCodes(3, {8, 1, 2, 13, 9}), 4, 1, false).pixels, (Bytes{1, 2, 0xEE, 0xEE}));
+  EXPECT_EQ(Decode(Bytes{0x0A, 0x01, 0x05, 0x00}, 4, 1, false).count, 0);
+  // Pixels decoded before the failure stay, and are counted.
+  const TDecoded partial = Decode(PackCodes(3, {8, 1, 2, 13, 9}), 4, 1, false);
+  EXPECT_EQ(partial.pixels, (Bytes{1, 2, 0xEE, 0xEE}));
+  EXPECT_EQ(partial.count, 2);
+  EXPECT_EQ(Decode(PackCodes(2, {4, 1, 2, 4, 5}), 4, 1, false).count, 2);
+}
 
-  clearedInTime.push_back(4);
-  clearedInTime.push_back(2);
-  clearedInTime.push_back(5);
-  const TDecoded cleared = Decode(PackCodes(2, clearedInTime), 4092, 1, false);
-  EXPECT_TRUE(cleared.ok);
-  EXPECT_EQ(cleared.pixels[4090], 4089 % 4);
-  EXPECT_EQ(cleared.pixels[4091], 2);
+TEST(GifLzwDecode, AFullTableGoesOnAtTwelveBitsUntilAClear) {
+  // After clear, 1 the codes i % 4 fill entries 6..4095, entry 6 + j being the pixels of codes
+  // j - 1 and j: 6 is "1 0", 7 is "0 1". Then the table is full: codes stay 12 bits wide, name
+  // existing strings and add none, until the clear.
+  std::vector<int> codes{4, 1};
+  for (int i = 0; i < 4090; ++i) codes.push_back(i % 4);
+  const std::size_t filled = 1 + 4090;
+  for (const int code : {2, 6, 7, 4095, 4, 3, 6, 5}) codes.push_back(code);
+  const Bytes data = PackCodes(2, codes);
+  // 4095 is "0 1" too (codes 4088 and 4089 of the run: 4088 % 4 = 0, 4089 % 4 = 1); after the
+  // clear, 3 and then entry 6 made anew: "3 3".
+  const Bytes tail{2, 1, 0, 0, 1, 0, 1, 3, 3, 3};
+  const int width = static_cast<int>(filled + tail.size());
+  const TDecoded decoded = Decode(data, width, 1, false);
+  EXPECT_TRUE(decoded.ok);
+  EXPECT_EQ(decoded.count, width);
+  EXPECT_EQ(decoded.position, static_cast<std::int64_t>(data.size()));
+  EXPECT_EQ(Bytes(decoded.pixels.begin() + static_cast<std::ptrdiff_t>(filled), decoded.pixels.end()), tail);
+  EXPECT_EQ(decoded.pixels[filled - 1], 4089 % 4);
 }
 
 TEST(GifLzwDecode, MinimumCodeSizeNineIsAccepted) {
@@ -378,6 +392,7 @@ TEST(GifLzwDecode, ExtraPixelsAreDropped) {
     // not come back to the top row once its passes are done.
     TDecoded decoded = Decode(data, 10, 4, interlaced);
     EXPECT_TRUE(decoded.ok);
+    EXPECT_EQ(decoded.count, 40);  // stored, not emitted
     const Bytes sequential = Decode(data, 10, 4, false).pixels;
     if (interlaced) {
       EXPECT_EQ(Bytes(decoded.pixels.begin(), decoded.pixels.begin() + 10),
@@ -395,7 +410,7 @@ TEST(GifLzwDecode, ExtraPixelsAreDropped) {
   EXPECT_EQ(Decode(Encode(Bytes(12, 9), 12, 1, true, 4), 1, 1, true).pixels, Bytes(1, 9));
 }
 
-TEST(GifLzwDecode, DataThatStopEarlyAreASuccess) {
+TEST(GifLzwDecode, DataThatStopEarlyCountThePixelsThatCame) {
   const Bytes pixels = RandomIndices(200, 8, 11);
   Bytes data = Encode(pixels, 20, 10, false, 8);
   // Drop the terminator and the last sub-block's tail: the data stop with no end code.
@@ -407,6 +422,7 @@ TEST(GifLzwDecode, DataThatStopEarlyAreASuccess) {
   while (same < pixels.size() && decoded.pixels[same] == pixels[same]) ++same;
   EXPECT_GT(same, 100u);
   for (std::size_t i = same; i < pixels.size(); ++i) ASSERT_EQ(decoded.pixels[i], 0xEE) << i;
+  EXPECT_EQ(decoded.count, static_cast<std::int64_t>(same));
 
   // A sub-block count larger than what remains ends the data with what is there.
   Bytes lying = PackCodes(2, {4, 1, 2, 3, 5});
@@ -415,6 +431,7 @@ TEST(GifLzwDecode, DataThatStopEarlyAreASuccess) {
   decoded = Decode(lying, 3, 1, false);
   EXPECT_TRUE(decoded.ok);
   EXPECT_EQ(decoded.pixels, (Bytes{1, 2, 3}));
+  EXPECT_EQ(decoded.count, 3);
   EXPECT_EQ(decoded.position, static_cast<std::int64_t>(lying.size()));
 }
 
@@ -547,8 +564,7 @@ TEST(GifLzwInterop, PillowDecodesOurData) {
 // ---------------------------------------------------------------- start-up wiring
 
 TEST(LzwCoders, InstallFillsTheHooksThatNewParameterRecordsCopy) {
-  const TLzwHooks saved = GlobalLzwHooks();
-  GlobalLzwHooks() = TLzwHooks{};
+  const test::TScopedLzwHooks none(test::TScopedLzwHooks::kNone);
   const TIOParams before;
   EXPECT_EQ(before.GifLzwDecompress, nullptr);
   InstallLzwCoders();
@@ -563,7 +579,6 @@ TEST(LzwCoders, InstallFillsTheHooksThatNewParameterRecordsCopy) {
   EXPECT_EQ(after.TiffLzwDecompress, &TiffLzwDecode);
   EXPECT_EQ(after.TiffLzwCompress, &TiffLzwEncode);
   EXPECT_EQ(before.TiffLzwDecompress, nullptr);
-  GlobalLzwHooks() = saved;
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "io/ImageIO.h"
 #include "io/Metafile.h"
 #include "support/HeadlessView.h"
+#include "support/LzwHooks.h"
 #include "support/Pillow.h"
 #include "support/Pixels.h"
 
@@ -184,13 +185,15 @@ TEST(IOParams, StartsFromTheDefaultsAndTheAttachedView) {
   EXPECT_EQ(detached.DpiX, 0);
 }
 
-void FakeGifDecoder(TStream&, std::int32_t, std::int32_t, bool, std::uint8_t*) {}
+std::int64_t FakeGifDecoder(TStream&, std::int32_t, std::int32_t, bool, std::uint8_t*) {
+  return 0;
+}
 
 TEST(IOParams, CopiesTheGlobalLzwHooksWhenReset) {
+  const test::TScopedLzwHooks none(test::TScopedLzwHooks::kNone);
   TIOParams before;
   GlobalLzwHooks().gifDecompress = &FakeGifDecoder;
   TIOParams after;
-  GlobalLzwHooks().gifDecompress = nullptr;
   EXPECT_EQ(before.GifLzwDecompress, nullptr);
   EXPECT_EQ(after.GifLzwDecompress, &FakeGifDecoder);
 }

@@ -12,6 +12,7 @@
 
 #include "io/LzwCoders.h"
 #include "io/TiffCodec.h"
+#include "support/LzwHooks.h"
 #include "support/Pillow.h"
 
 using namespace veilora;
@@ -87,7 +88,7 @@ int MaxDifference(const TRawImage& a, const TRawImage& b) {
 
 class TiffReadInterop : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { InstallLzwCoders(); }
+  test::TScopedLzwHooks hooks_{test::TScopedLzwHooks::kProgramCoders};
 
   // An RGB picture written uncompressed by Pillow, the source of the tiffcp copies.
   std::string Source(const TRawImage& picture, const std::string& mode = "RGB") {

@@ -9,6 +9,7 @@
 #include "io/JpegCodec.h"
 #include "io/TIFLZW.h"
 #include "io/TiffCodec.h"
+#include "support/LzwHooks.h"
 #include "support/Pillow.h"
 #include "support/Pixels.h"
 
@@ -497,7 +498,7 @@ TEST(TiffCompression, LzwNeedsADecoder) {
   b.Image(3, 2, {8, 8, 8}, 2, LzwStrip(kSixBytes, 9), 5);
   Loaded loaded;
   loaded.params.TiffLzwDecompress = nullptr;
-  const TLzwHooks saved = GlobalLzwHooks();
+  const test::TScopedLzwHooks keep;
   GlobalLzwHooks().tiffDecompress = nullptr;
   Load(b.Build(), loaded);
   EXPECT_TRUE(loaded.aborted);
@@ -508,7 +509,6 @@ TEST(TiffCompression, LzwNeedsADecoder) {
   Loaded again;
   again.params.TiffLzwDecompress = nullptr;
   Load(b.Build(), again);
-  GlobalLzwHooks() = saved;
   EXPECT_FALSE(again.aborted);
   EXPECT_EQ(Pixels(again.bitmap), kSix);
 }
