@@ -90,10 +90,10 @@ Bytes BuildBmp(const BmpLayout& layout) {
 
 // Runs a reader on `bytes`; returns whether it set Aborting.
 template <typename Reader>
-bool RunReader(const Bytes& bytes, Reader reader) {
+bool RunReader(const Bytes& bytes, Reader reader, std::string* damage = nullptr) {
   bool aborting = false;
   TMemoryStream stream{Bytes(bytes)};
-  reader(stream, TProgressContext{{}, nullptr, &aborting});
+  reader(stream, TProgressContext{{}, nullptr, &aborting, damage});
   return aborting;
 }
 
@@ -102,6 +102,23 @@ bool ReadBmp(const Bytes& bytes, TBitmap& bitmap, TIOParams& params, std::int64_
   return RunReader(bytes, [&](TStream& stream, const TProgressContext& progress) {
     BmpReadStream(stream, bitmap, params, paramsOnly, progress, byteCount == 0 ? stream.Size() : byteCount);
   });
+}
+
+// How a load ended: Aborting, and the damage a reader that kept a partial picture described.
+struct Outcome {
+  bool aborted = false;
+  std::string damage;
+};
+
+Outcome LoadBmp(const Bytes& bytes, TBitmap& bitmap, TIOParams& params) {
+  Outcome outcome;
+  outcome.aborted = RunReader(
+      bytes,
+      [&](TStream& stream, const TProgressContext& progress) {
+        BmpReadStream(stream, bitmap, params, false, progress, stream.Size());
+      },
+      &outcome.damage);
+  return outcome;
 }
 
 Bytes WriteBmp(TBitmap& bitmap, TIOParams& params, bool* aborted = nullptr) {
@@ -378,9 +395,11 @@ TEST(BmpWrite, OneBitOfTwoColoursPutsTheDarkerFirst) {
   TBitmap back;
   TIOParams readParams;
   EXPECT_FALSE(ReadBmp(file, back, readParams));
-  ASSERT_EQ(back.PixelFormat(), pf1bit);
-  EXPECT_TRUE(BitAt(back, 0, 0));
-  EXPECT_FALSE(BitAt(back, 1, 0));
+  // Read back with its own colours, not as black and white.
+  ASSERT_EQ(back.PixelFormat(), pf24bit);
+  EXPECT_EQ(PixelAt(back, 0, 0), light);
+  EXPECT_EQ(PixelAt(back, 1, 0), dark);
+  EXPECT_EQ(PixelAt(back, 2, 1), light);
 }
 
 TEST(BmpWrite, OneBitBitmapIsWrittenAsItIsAndManyColoursAreDithered) {
@@ -476,7 +495,7 @@ TEST(BmpRead, RowsMissingFromAShortFileStayBlack) {
   }
 }
 
-TEST(BmpRead, SixteenBitPixelsAreFiveFiveFive) {
+TEST(BmpRead, SixteenBitPixelsAreFiveFiveFiveWidenedToFullRange) {
   BmpLayout layout;
   layout.width = 4;
   layout.bits = 16;
@@ -484,31 +503,12 @@ TEST(BmpRead, SixteenBitPixelsAreFiveFiveFive) {
   TBitmap bitmap;
   TIOParams params;
   ASSERT_FALSE(ReadBmp(BuildBmp(layout), bitmap, params));
-  EXPECT_EQ(PixelAt(bitmap, 0, 0), Rgb(248, 0, 0));
-  EXPECT_EQ(PixelAt(bitmap, 1, 0), Rgb(0, 248, 0));
-  EXPECT_EQ(PixelAt(bitmap, 2, 0), Rgb(0, 0, 248));
-  EXPECT_EQ(PixelAt(bitmap, 3, 0), Rgb(128, 128, 128));  // the top bit is not a colour
+  EXPECT_EQ(PixelAt(bitmap, 0, 0), Rgb(255, 0, 0));
+  EXPECT_EQ(PixelAt(bitmap, 1, 0), Rgb(0, 255, 0));
+  EXPECT_EQ(PixelAt(bitmap, 2, 0), Rgb(0, 0, 255));
+  EXPECT_EQ(PixelAt(bitmap, 3, 0), Rgb(132, 132, 132));  // 16 of 31 in each; the top bit is not a colour
   EXPECT_EQ(params.BitsPerSample, 5);
   EXPECT_EQ(params.SamplesPerPixel, 3);
-}
-
-TEST(BmpRead, ThirtyTwoBitDropsTheFourthByteAndBitFieldMasksAreSkipped) {
-  BmpLayout layout;
-  layout.width = 2;
-  layout.bits = 32;
-  layout.compression = 3;
-  // The three masks follow the header; the builder's offset points past them.
-  layout.palette = {};
-  layout.pixels = {0, 0, 0xFF, 0,  0, 0xFF, 0, 0, 0, 0, 0xFF, 0,  // masks
-                   1, 2, 3,    99, 4, 5,    6, 99};
-  Bytes file = BuildBmp(layout);
-  PutLE32(file.data() + 10, 54 + 12);
-  TBitmap bitmap;
-  TIOParams params;
-  ASSERT_FALSE(ReadBmp(file, bitmap, params));
-  EXPECT_EQ(PixelAt(bitmap, 0, 0), Rgb(3, 2, 1));
-  EXPECT_EQ(PixelAt(bitmap, 1, 0), Rgb(6, 5, 4));
-  EXPECT_EQ(params.BmpCompression, 0);
 }
 
 TEST(BmpRead, PaletteDepthsAndHeaderVersions) {
@@ -642,7 +642,7 @@ TEST(BmpHostile, WrongSignatureOrCutHeaderAborts) {
   EXPECT_TRUE(IsMarker(bitmap));
 }
 
-TEST(BmpHostile, TruncatedPixelsLeaveTheRestUnset) {
+TEST(BmpHostile, TruncatedPixelsKeepTheRowsReadAndReportTheDamage) {
   TBitmap image(4, 4, pf24bit);
   FillRandom(image, 11);
   TIOParams params;
@@ -652,7 +652,9 @@ TEST(BmpHostile, TruncatedPixelsLeaveTheRestUnset) {
     if (topDown) PutLE32(cut.data() + 22, static_cast<std::uint32_t>(-4));
     TBitmap bitmap(4, 4, pf24bit);  // same size: its block is reused, and its old pixels must go
     FillRandom(bitmap, 99);
-    EXPECT_FALSE(ReadBmp(cut, bitmap, params));
+    const Outcome outcome = LoadBmp(cut, bitmap, params);
+    EXPECT_TRUE(outcome.aborted);
+    EXPECT_EQ(outcome.damage, "the pixel data ends after row 2 of 4");
     ASSERT_EQ(bitmap.Height(), 4);
     const int firstRow = topDown ? 0 : 3, step = topDown ? 1 : -1;
     for (int k = 0; k < 2; ++k) {
@@ -669,9 +671,17 @@ TEST(BmpHostile, TruncatedPixelsLeaveTheRestUnset) {
   layout.palette = {kA, kB};
   layout.pixels = {1, 1};
   TBitmap bitmap;
-  EXPECT_FALSE(ReadBmp(BuildBmp(layout), bitmap, params));
+  EXPECT_EQ(LoadBmp(BuildBmp(layout), bitmap, params).damage, "the pixel data ends inside row 1 of 2");
   EXPECT_EQ(PixelAt(bitmap, 1, 1), kB);
   EXPECT_EQ(PixelAt(bitmap, 2, 1), kBlack);
+
+  // No pixel data at all: refused, with nothing to show.
+  layout.pixels.clear();
+  MakeMarker(bitmap);
+  const Outcome empty = LoadBmp(BuildBmp(layout), bitmap, params);
+  EXPECT_TRUE(empty.aborted);
+  EXPECT_EQ(empty.damage, "");
+  EXPECT_TRUE(IsMarker(bitmap));
 }
 
 TEST(BmpHostile, SizesBeyondTheLimitAbortBeforeAllocating) {
@@ -694,7 +704,7 @@ TEST(BmpHostile, SizesBeyondTheLimitAbortBeforeAllocating) {
   }
 }
 
-TEST(BmpHostile, OffsetsAndPalettesPastTheEndGiveAnUnsetImage) {
+TEST(BmpHostile, OffsetsAndPalettesPastTheEndAreRefusedOrBounded) {
   BmpLayout layout;
   layout.width = 4;
   layout.height = 3;
@@ -704,21 +714,22 @@ TEST(BmpHostile, OffsetsAndPalettesPastTheEndGiveAnUnsetImage) {
   Bytes file = BuildBmp(layout);
   PutLE32(file.data() + 10, 0x7FFFFFF0);
   TBitmap bitmap;
+  MakeMarker(bitmap);
   TIOParams params;
-  EXPECT_FALSE(ReadBmp(file, bitmap, params));
-  EXPECT_EQ(bitmap.Width(), 4);
-  EXPECT_EQ(PixelsOtherThan(bitmap, kBlack), 0);
+  EXPECT_EQ(LoadBmp(file, bitmap, params).aborted, true);  // no pixel data there
+  EXPECT_TRUE(IsMarker(bitmap));
 
-  // Four billion colours claimed: the palette takes what the file holds, and no more.
+  // Four billion colours claimed: the palette takes at most the 256 entries an 8-bit index can
+  // reach, and no more than the file holds (here its 2 entries and the 12 pixel bytes).
   file = BuildBmp(layout);
   PutLE32(file.data() + 46, 0xFFFFFFFF);
   EXPECT_FALSE(ReadBmp(file, bitmap, params));
-  EXPECT_LE(params.ColorMapCount, 2);
+  EXPECT_EQ(params.ColorMapCount, 5);
   EXPECT_EQ(PixelAt(bitmap, 0, 0), kB);
   PutLE32(file.data() + 10, 0);  // the pixels then start after the claimed palette: none left
-  EXPECT_FALSE(ReadBmp(file, bitmap, params));
-  EXPECT_LE(params.ColorMapCount, 5);
-  EXPECT_EQ(PixelsOtherThan(bitmap, kBlack), 0);
+  MakeMarker(bitmap);
+  EXPECT_TRUE(ReadBmp(file, bitmap, params));
+  EXPECT_TRUE(IsMarker(bitmap));
 
   // A header that claims to be four gigabytes long is cut short by the end of the file.
   file = BuildBmp(layout);
@@ -735,28 +746,41 @@ TEST(BmpHostile, RleStreamsThatRunOffTheImageStayInside) {
   struct Case {
     const char* what;
     Bytes data;
-    int painted;  // pixels that end up other than black
+    int painted;         // pixels that end up other than black
+    const char* damage;  // the data ends before the picture does
   };
   const Case cases[] = {
-      {"run past the row end is clipped", {200, 5, 0, 0, 1, 6, 0, 1}, 4 + 1},
-      {"absolute run past the row end", {0, 9, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0, 2, 7}, 4 + 2},
-      {"delta above the top ends decoding", {1, 5, 0, 2, 0, 9, 1, 5}, 1},
-      {"delta right of the row ends decoding", {1, 5, 0, 2, 200, 0, 1, 5}, 1},
-      {"end of line past the last row", {1, 5, 0, 0, 0, 0, 0, 0, 0, 0, 3, 5}, 1},
-      {"absolute run longer than the data", {0, 250, 1, 2, 3}, 3},
-      {"delta cut short", {1, 5, 0, 2, 1}, 1},
-      {"odd trailing byte", {2, 5, 3}, 2},
+      {"run past the row end is clipped", {200, 5, 0, 0, 1, 6, 0, 1}, 4 + 1, ""},
+      {"absolute run past the row end",
+       {0, 9, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0, 2, 7},
+       4 + 2,
+       "the run-length data ends in row 2 of 3"},
+      {"delta above the top ends decoding", {1, 5, 0, 2, 0, 9, 1, 5}, 1, ""},
+      {"delta right of the row ends decoding", {1, 5, 0, 2, 200, 0, 1, 5}, 1, ""},
+      {"end of line past the last row", {1, 5, 0, 0, 0, 0, 0, 0, 0, 0, 3, 5}, 1, ""},
+      {"absolute run longer than the data", {0, 250, 1, 2, 3}, 3, "the run-length data ends in row 1 of 3"},
+      {"delta cut short", {1, 5, 0, 2, 1}, 1, "the run-length data ends in row 1 of 3"},
+      {"odd trailing byte", {2, 5, 3}, 2, "the run-length data ends in row 1 of 3"},
+      {"last row without an end marker", {1, 5, 0, 0, 1, 5, 0, 0, 3, 5}, 1 + 1 + 3, ""},
   };
   for (const bool rle4 : {false, true}) {
     for (const Case& c : cases) {
       TBitmap bitmap;
       TIOParams params;
-      EXPECT_FALSE(ReadBmp(RleFile(4, 3, rle4, c.data), bitmap, params)) << c.what;
+      const Outcome outcome = LoadBmp(RleFile(4, 3, rle4, c.data), bitmap, params);
       if (!rle4) {
+        EXPECT_EQ(outcome.damage, c.damage) << c.what;
+        EXPECT_EQ(outcome.aborted, *c.damage != 0) << c.what;
         EXPECT_EQ(PixelsOtherThan(bitmap, kBlack), c.painted) << c.what;
       }
     }
   }
+  // Data that paints nothing before it ends is no picture at all.
+  TBitmap nothing;
+  TIOParams nothingParams;
+  const Outcome none = LoadBmp(RleFile(4, 3, false, {0, 0, 7}), nothing, nothingParams);
+  EXPECT_TRUE(none.aborted);
+  EXPECT_EQ(none.damage, "");
   // A byte count far beyond the stream costs nothing.
   TBitmap bitmap;
   TIOParams params;
@@ -1005,8 +1029,15 @@ TEST(IcoRead, BadIconsAbort) {
   const Bytes good = BuildIcon(1, {SixteenColourIcon()});
   EXPECT_TRUE(ReadIco(Bytes(good.begin(), good.begin() + 4), bitmap, params));
   EXPECT_TRUE(ReadIco(Bytes(good.begin(), good.begin() + 12), bitmap, params));
-  // Colour rows cut short: what is there is shown, without an error.
-  EXPECT_FALSE(ReadIco(Bytes(good.begin(), good.begin() + 22 + 40 + 64 + 20), bitmap, params));
+  // Colour rows cut short: what is there is shown, and the damage is named.
+  std::string damage;
+  EXPECT_TRUE(RunReader(
+      Bytes(good.begin(), good.begin() + 22 + 40 + 64 + 20),
+      [&](TStream& stream, const TProgressContext& progress) {
+        IcoReadStream(stream, bitmap, params, progress, false);
+      },
+      &damage));
+  EXPECT_EQ(damage, "the pixel data ends after row 2 of 16");
   EXPECT_EQ(PixelAt(bitmap, 15, 15), SixteenColourIcon().palette[15]);
 
   IconImage huge = SixteenColourIcon();
