@@ -126,6 +126,7 @@ std::uint8_t Composite(std::uint8_t foreground, std::uint8_t alpha, std::uint8_t
 }
 
 void CompositePixel(std::uint8_t* pixel, std::uint8_t alpha, TRGB background) {
+  if (alpha == 255) return;  // opaque, the common case
   pixel[0] = Composite(pixel[0], alpha, background.b);
   pixel[1] = Composite(pixel[1], alpha, background.g);
   pixel[2] = Composite(pixel[2], alpha, background.r);
@@ -169,8 +170,9 @@ class TChannel {
 };
 
 // Red, green, blue and alpha masks of a 16-, 24- or 32-bit pixel.
+using Masks = std::array<std::uint32_t, 4>;
 struct TBitFields {
-  std::array<std::uint32_t, 4> masks{};
+  Masks masks{};
 
   // The layouts a file without masks has: 5-5-5 in 16 bits, a byte a channel in 24 and 32 (the
   // fourth byte of a 32-bit pixel unused).
@@ -884,32 +886,42 @@ void BmpReadStream(TStream& stream, TBitmap& bitmap, TIOParams& params, bool par
   const std::size_t rowPixels = static_cast<std::size_t>(width);
   std::vector<std::uint8_t> alphas;
   bool anyAlpha = false;
-  const TRowsRead rows =
-      ReadRowsConverted(stream, bitmap, bits, topDown, progress,
-                        [&](const std::uint8_t* in, int pixels, std::uint8_t* row, int k) {
-                          if (plainBytes) {
-                            for (int x = 0; x < pixels; ++x)
-                              std::memcpy(row + 3 * x, in + bytesPerPixel * x, 3);
-                            return;
-                          }
-                          std::uint8_t* rowAlpha = nullptr;
-                          if (!alpha.Empty()) {
-                            // Pixels a short row lacks stay opaque black.
-                            alphas.resize((static_cast<std::size_t>(k) + 1) * rowPixels, 255);
-                            rowAlpha = alphas.data() + static_cast<std::size_t>(k) * rowPixels;
-                          }
-                          for (int x = 0; x < pixels; ++x) {
-                            const std::uint8_t* p = in + bytesPerPixel * x;
-                            std::uint32_t v = p[0] | static_cast<std::uint32_t>(p[1]) << 8;
-                            if (bytesPerPixel > 2) v |= static_cast<std::uint32_t>(p[2]) << 16;
-                            if (bytesPerPixel > 3) v |= static_cast<std::uint32_t>(p[3]) << 24;
-                            PutPixel(row, x, TRGB{blue(v), green(v), red(v)});
-                            if (rowAlpha != nullptr) {
-                              rowAlpha[x] = alpha(v);
-                              anyAlpha = anyAlpha || rowAlpha[x] != 0;
-                            }
-                          }
-                        });
+  // The usual alpha layout, a byte a channel in blue, green, red, alpha order, needs no masks.
+  const bool plainAlphaBytes = bits == 32 && fields.masks == Masks{0xFF0000, 0x00FF00, 0x0000FF, 0xFF000000};
+  auto decodeRow = [&](const std::uint8_t* in, int pixels, std::uint8_t* row, int k) {
+    if (plainBytes) {
+      for (int x = 0; x < pixels; ++x) std::memcpy(row + 3 * x, in + bytesPerPixel * x, 3);
+      return;
+    }
+    std::uint8_t* rowAlpha = nullptr;
+    if (!alpha.Empty()) {
+      // Pixels a short row lacks stay opaque black.
+      alphas.resize((static_cast<std::size_t>(k) + 1) * rowPixels, 255);
+      rowAlpha = alphas.data() + static_cast<std::size_t>(k) * rowPixels;
+    }
+    if (plainAlphaBytes) {
+      std::uint8_t seen = 0;
+      for (int x = 0; x < pixels; ++x) {
+        std::memcpy(row + 3 * x, in + 4 * x, 3);
+        rowAlpha[x] = in[4 * x + 3];
+        seen |= rowAlpha[x];
+      }
+      anyAlpha = anyAlpha || seen != 0;
+      return;
+    }
+    for (int x = 0; x < pixels; ++x) {
+      const std::uint8_t* p = in + bytesPerPixel * x;
+      std::uint32_t v = p[0] | static_cast<std::uint32_t>(p[1]) << 8;
+      if (bytesPerPixel > 2) v |= static_cast<std::uint32_t>(p[2]) << 16;
+      if (bytesPerPixel > 3) v |= static_cast<std::uint32_t>(p[3]) << 24;
+      PutPixel(row, x, TRGB{blue(v), green(v), red(v)});
+      if (rowAlpha != nullptr) {
+        rowAlpha[x] = alpha(v);
+        anyAlpha = anyAlpha || rowAlpha[x] != 0;
+      }
+    }
+  };
+  const TRowsRead rows = ReadRowsConverted(stream, bitmap, bits, topDown, progress, decodeRow);
   if (anyAlpha) {
     const TRGB background = params.PngBackground;
     const std::size_t alphaRows = alphas.size() / rowPixels;
