@@ -839,7 +839,8 @@ void BmpReadStream(TStream& stream, TBitmap& bitmap, TIOParams& params, bool par
   }
   // Rows copied straight from the file overwrite or clear every byte, so a bitmap that already has
   // the size and format keeps its block instead of trading it for a fresh one.
-  const bool plainBytes = fields.IsPlainBytes();
+  // Only 24- and 32-bit pixels hold three whole bytes; 16-bit ones with such masks go through them.
+  const bool plainBytes = (bits == 24 || bits == 32) && fields.IsPlainBytes();
   const bool direct = bilevel || (bits == 24 && plainBytes);
   const bool fresh =
       !direct || bitmap.Width() != width || bitmap.Height() != height || bitmap.PixelFormat() != format;

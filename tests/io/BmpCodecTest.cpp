@@ -1183,6 +1183,7 @@ TEST_F(BmpBitFieldsRead, ChannelsOfAnyWidthWidenToTheFullByteRange) {
       {"10-10-10 keeps the top 8 bits", 32, {0x3FF00000, 0xFFC00, 0x3FF, 0}, 0x20080201, Rgb(128, 128, 128)},
       {"10-10-10 white", 32, {0x3FF00000, 0xFFC00, 0x3FF, 0}, 0x3FFFFFFF, kWhite},
       {"24-bit pixels through masks", 24, {0xFF, 0xFF00, 0xFF0000, 0}, 0x0A0B0C, Rgb(0x0C, 0x0B, 0x0A)},
+      {"byte masks on 16-bit pixels", 16, {0xFF0000, 0xFF00, 0xFF, 0}, 0x1234, Rgb(0, 0x12, 0x34)},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Row(FieldsBmp(40, 3, c.bits, c.masks, {c.pixel}, 1)), std::vector<TRGB>{c.expected}) << c.what;
