@@ -266,8 +266,9 @@ void TImageIO::FinishLoad(const std::string& fileName, std::int32_t fileType, bo
 void TImageIO::LoadFile(const std::string& fileName, std::int32_t fileType) {
   if (!BeginOperation()) return;
   TFileStream file(fileName, TFileStream::Mode::Read);
-  // A PNG without its own background colour is flattened onto the component's.
-  if (fileType == ftPNG) Params.PngBackground = ColorToPixel(Background());
+  // A PNG without its own background colour, and a BMP with an alpha channel, are flattened onto
+  // the component's.
+  if (fileType == ftPNG || fileType == ftBMP) Params.PngBackground = ColorToPixel(Background());
   const Reader reader = ReaderFor(fileType, file.Size(), *Bitmap());
   if (!reader) {
     Aborting = true;

@@ -3,13 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "image/Colour.h"
 #include "image/ImageProc.h"
+#include "io/ImageIO.h"
+#include "io/JpegCodec.h"
+#include "io/PngCodec.h"
 #include "support/HeadlessView.h"
+#include "support/Pillow.h"
 #include "support/Pixels.h"
 
 using namespace veilora;
@@ -90,10 +96,10 @@ Bytes BuildBmp(const BmpLayout& layout) {
 
 // Runs a reader on `bytes`; returns whether it set Aborting.
 template <typename Reader>
-bool RunReader(const Bytes& bytes, Reader reader) {
+bool RunReader(const Bytes& bytes, Reader reader, std::string* damage = nullptr) {
   bool aborting = false;
   TMemoryStream stream{Bytes(bytes)};
-  reader(stream, TProgressContext{{}, nullptr, &aborting});
+  reader(stream, TProgressContext{{}, nullptr, &aborting, damage});
   return aborting;
 }
 
@@ -102,6 +108,23 @@ bool ReadBmp(const Bytes& bytes, TBitmap& bitmap, TIOParams& params, std::int64_
   return RunReader(bytes, [&](TStream& stream, const TProgressContext& progress) {
     BmpReadStream(stream, bitmap, params, paramsOnly, progress, byteCount == 0 ? stream.Size() : byteCount);
   });
+}
+
+// How a load ended: Aborting, and the damage a reader that kept a partial picture described.
+struct Outcome {
+  bool aborted = false;
+  std::string damage;
+};
+
+Outcome LoadBmp(const Bytes& bytes, TBitmap& bitmap, TIOParams& params) {
+  Outcome outcome;
+  outcome.aborted = RunReader(
+      bytes,
+      [&](TStream& stream, const TProgressContext& progress) {
+        BmpReadStream(stream, bitmap, params, false, progress, stream.Size());
+      },
+      &outcome.damage);
+  return outcome;
 }
 
 Bytes WriteBmp(TBitmap& bitmap, TIOParams& params, bool* aborted = nullptr) {
@@ -378,9 +401,11 @@ TEST(BmpWrite, OneBitOfTwoColoursPutsTheDarkerFirst) {
   TBitmap back;
   TIOParams readParams;
   EXPECT_FALSE(ReadBmp(file, back, readParams));
-  ASSERT_EQ(back.PixelFormat(), pf1bit);
-  EXPECT_TRUE(BitAt(back, 0, 0));
-  EXPECT_FALSE(BitAt(back, 1, 0));
+  // Read back with its own colours, not as black and white.
+  ASSERT_EQ(back.PixelFormat(), pf24bit);
+  EXPECT_EQ(PixelAt(back, 0, 0), light);
+  EXPECT_EQ(PixelAt(back, 1, 0), dark);
+  EXPECT_EQ(PixelAt(back, 2, 1), light);
 }
 
 TEST(BmpWrite, OneBitBitmapIsWrittenAsItIsAndManyColoursAreDithered) {
@@ -476,7 +501,7 @@ TEST(BmpRead, RowsMissingFromAShortFileStayBlack) {
   }
 }
 
-TEST(BmpRead, SixteenBitPixelsAreFiveFiveFive) {
+TEST(BmpRead, SixteenBitPixelsAreFiveFiveFiveWidenedToFullRange) {
   BmpLayout layout;
   layout.width = 4;
   layout.bits = 16;
@@ -484,31 +509,12 @@ TEST(BmpRead, SixteenBitPixelsAreFiveFiveFive) {
   TBitmap bitmap;
   TIOParams params;
   ASSERT_FALSE(ReadBmp(BuildBmp(layout), bitmap, params));
-  EXPECT_EQ(PixelAt(bitmap, 0, 0), Rgb(248, 0, 0));
-  EXPECT_EQ(PixelAt(bitmap, 1, 0), Rgb(0, 248, 0));
-  EXPECT_EQ(PixelAt(bitmap, 2, 0), Rgb(0, 0, 248));
-  EXPECT_EQ(PixelAt(bitmap, 3, 0), Rgb(128, 128, 128));  // the top bit is not a colour
+  EXPECT_EQ(PixelAt(bitmap, 0, 0), Rgb(255, 0, 0));
+  EXPECT_EQ(PixelAt(bitmap, 1, 0), Rgb(0, 255, 0));
+  EXPECT_EQ(PixelAt(bitmap, 2, 0), Rgb(0, 0, 255));
+  EXPECT_EQ(PixelAt(bitmap, 3, 0), Rgb(132, 132, 132));  // 16 of 31 in each; the top bit is not a colour
   EXPECT_EQ(params.BitsPerSample, 5);
   EXPECT_EQ(params.SamplesPerPixel, 3);
-}
-
-TEST(BmpRead, ThirtyTwoBitDropsTheFourthByteAndBitFieldMasksAreSkipped) {
-  BmpLayout layout;
-  layout.width = 2;
-  layout.bits = 32;
-  layout.compression = 3;
-  // The three masks follow the header; the builder's offset points past them.
-  layout.palette = {};
-  layout.pixels = {0, 0, 0xFF, 0,  0, 0xFF, 0, 0, 0, 0, 0xFF, 0,  // masks
-                   1, 2, 3,    99, 4, 5,    6, 99};
-  Bytes file = BuildBmp(layout);
-  PutLE32(file.data() + 10, 54 + 12);
-  TBitmap bitmap;
-  TIOParams params;
-  ASSERT_FALSE(ReadBmp(file, bitmap, params));
-  EXPECT_EQ(PixelAt(bitmap, 0, 0), Rgb(3, 2, 1));
-  EXPECT_EQ(PixelAt(bitmap, 1, 0), Rgb(6, 5, 4));
-  EXPECT_EQ(params.BmpCompression, 0);
 }
 
 TEST(BmpRead, PaletteDepthsAndHeaderVersions) {
@@ -642,7 +648,7 @@ TEST(BmpHostile, WrongSignatureOrCutHeaderAborts) {
   EXPECT_TRUE(IsMarker(bitmap));
 }
 
-TEST(BmpHostile, TruncatedPixelsLeaveTheRestUnset) {
+TEST(BmpHostile, TruncatedPixelsKeepTheRowsReadAndReportTheDamage) {
   TBitmap image(4, 4, pf24bit);
   FillRandom(image, 11);
   TIOParams params;
@@ -652,7 +658,9 @@ TEST(BmpHostile, TruncatedPixelsLeaveTheRestUnset) {
     if (topDown) PutLE32(cut.data() + 22, static_cast<std::uint32_t>(-4));
     TBitmap bitmap(4, 4, pf24bit);  // same size: its block is reused, and its old pixels must go
     FillRandom(bitmap, 99);
-    EXPECT_FALSE(ReadBmp(cut, bitmap, params));
+    const Outcome outcome = LoadBmp(cut, bitmap, params);
+    EXPECT_TRUE(outcome.aborted);
+    EXPECT_EQ(outcome.damage, "the pixel data ends after row 2 of 4");
     ASSERT_EQ(bitmap.Height(), 4);
     const int firstRow = topDown ? 0 : 3, step = topDown ? 1 : -1;
     for (int k = 0; k < 2; ++k) {
@@ -669,9 +677,17 @@ TEST(BmpHostile, TruncatedPixelsLeaveTheRestUnset) {
   layout.palette = {kA, kB};
   layout.pixels = {1, 1};
   TBitmap bitmap;
-  EXPECT_FALSE(ReadBmp(BuildBmp(layout), bitmap, params));
+  EXPECT_EQ(LoadBmp(BuildBmp(layout), bitmap, params).damage, "the pixel data ends inside row 1 of 2");
   EXPECT_EQ(PixelAt(bitmap, 1, 1), kB);
   EXPECT_EQ(PixelAt(bitmap, 2, 1), kBlack);
+
+  // No pixel data at all: refused, with nothing to show.
+  layout.pixels.clear();
+  MakeMarker(bitmap);
+  const Outcome empty = LoadBmp(BuildBmp(layout), bitmap, params);
+  EXPECT_TRUE(empty.aborted);
+  EXPECT_EQ(empty.damage, "");
+  EXPECT_TRUE(IsMarker(bitmap));
 }
 
 TEST(BmpHostile, SizesBeyondTheLimitAbortBeforeAllocating) {
@@ -694,7 +710,7 @@ TEST(BmpHostile, SizesBeyondTheLimitAbortBeforeAllocating) {
   }
 }
 
-TEST(BmpHostile, OffsetsAndPalettesPastTheEndGiveAnUnsetImage) {
+TEST(BmpHostile, OffsetsAndPalettesPastTheEndAreRefusedOrBounded) {
   BmpLayout layout;
   layout.width = 4;
   layout.height = 3;
@@ -704,21 +720,22 @@ TEST(BmpHostile, OffsetsAndPalettesPastTheEndGiveAnUnsetImage) {
   Bytes file = BuildBmp(layout);
   PutLE32(file.data() + 10, 0x7FFFFFF0);
   TBitmap bitmap;
+  MakeMarker(bitmap);
   TIOParams params;
-  EXPECT_FALSE(ReadBmp(file, bitmap, params));
-  EXPECT_EQ(bitmap.Width(), 4);
-  EXPECT_EQ(PixelsOtherThan(bitmap, kBlack), 0);
+  EXPECT_EQ(LoadBmp(file, bitmap, params).aborted, true);  // no pixel data there
+  EXPECT_TRUE(IsMarker(bitmap));
 
-  // Four billion colours claimed: the palette takes what the file holds, and no more.
+  // Four billion colours claimed: the palette takes at most the 256 entries an 8-bit index can
+  // reach, and no more than the file holds (here its 2 entries and the 12 pixel bytes).
   file = BuildBmp(layout);
   PutLE32(file.data() + 46, 0xFFFFFFFF);
   EXPECT_FALSE(ReadBmp(file, bitmap, params));
-  EXPECT_LE(params.ColorMapCount, 2);
+  EXPECT_EQ(params.ColorMapCount, 5);
   EXPECT_EQ(PixelAt(bitmap, 0, 0), kB);
   PutLE32(file.data() + 10, 0);  // the pixels then start after the claimed palette: none left
-  EXPECT_FALSE(ReadBmp(file, bitmap, params));
-  EXPECT_LE(params.ColorMapCount, 5);
-  EXPECT_EQ(PixelsOtherThan(bitmap, kBlack), 0);
+  MakeMarker(bitmap);
+  EXPECT_TRUE(ReadBmp(file, bitmap, params));
+  EXPECT_TRUE(IsMarker(bitmap));
 
   // A header that claims to be four gigabytes long is cut short by the end of the file.
   file = BuildBmp(layout);
@@ -735,28 +752,41 @@ TEST(BmpHostile, RleStreamsThatRunOffTheImageStayInside) {
   struct Case {
     const char* what;
     Bytes data;
-    int painted;  // pixels that end up other than black
+    int painted;         // pixels that end up other than black
+    const char* damage;  // the data ends before the picture does
   };
   const Case cases[] = {
-      {"run past the row end is clipped", {200, 5, 0, 0, 1, 6, 0, 1}, 4 + 1},
-      {"absolute run past the row end", {0, 9, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0, 2, 7}, 4 + 2},
-      {"delta above the top ends decoding", {1, 5, 0, 2, 0, 9, 1, 5}, 1},
-      {"delta right of the row ends decoding", {1, 5, 0, 2, 200, 0, 1, 5}, 1},
-      {"end of line past the last row", {1, 5, 0, 0, 0, 0, 0, 0, 0, 0, 3, 5}, 1},
-      {"absolute run longer than the data", {0, 250, 1, 2, 3}, 3},
-      {"delta cut short", {1, 5, 0, 2, 1}, 1},
-      {"odd trailing byte", {2, 5, 3}, 2},
+      {"run past the row end is clipped", {200, 5, 0, 0, 1, 6, 0, 1}, 4 + 1, ""},
+      {"absolute run past the row end",
+       {0, 9, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0, 2, 7},
+       4 + 2,
+       "the run-length data ends in row 2 of 3"},
+      {"delta above the top ends decoding", {1, 5, 0, 2, 0, 9, 1, 5}, 1, ""},
+      {"delta right of the row ends decoding", {1, 5, 0, 2, 200, 0, 1, 5}, 1, ""},
+      {"end of line past the last row", {1, 5, 0, 0, 0, 0, 0, 0, 0, 0, 3, 5}, 1, ""},
+      {"absolute run longer than the data", {0, 250, 1, 2, 3}, 3, "the run-length data ends in row 1 of 3"},
+      {"delta cut short", {1, 5, 0, 2, 1}, 1, "the run-length data ends in row 1 of 3"},
+      {"odd trailing byte", {2, 5, 3}, 2, "the run-length data ends in row 1 of 3"},
+      {"last row without an end marker", {1, 5, 0, 0, 1, 5, 0, 0, 3, 5}, 1 + 1 + 3, ""},
   };
   for (const bool rle4 : {false, true}) {
     for (const Case& c : cases) {
       TBitmap bitmap;
       TIOParams params;
-      EXPECT_FALSE(ReadBmp(RleFile(4, 3, rle4, c.data), bitmap, params)) << c.what;
+      const Outcome outcome = LoadBmp(RleFile(4, 3, rle4, c.data), bitmap, params);
       if (!rle4) {
+        EXPECT_EQ(outcome.damage, c.damage) << c.what;
+        EXPECT_EQ(outcome.aborted, *c.damage != 0) << c.what;
         EXPECT_EQ(PixelsOtherThan(bitmap, kBlack), c.painted) << c.what;
       }
     }
   }
+  // Data that paints nothing before it ends is no picture at all.
+  TBitmap nothing;
+  TIOParams nothingParams;
+  const Outcome none = LoadBmp(RleFile(4, 3, false, {0, 0, 7}), nothing, nothingParams);
+  EXPECT_TRUE(none.aborted);
+  EXPECT_EQ(none.damage, "");
   // A byte count far beyond the stream costs nothing.
   TBitmap bitmap;
   TIOParams params;
@@ -1005,8 +1035,15 @@ TEST(IcoRead, BadIconsAbort) {
   const Bytes good = BuildIcon(1, {SixteenColourIcon()});
   EXPECT_TRUE(ReadIco(Bytes(good.begin(), good.begin() + 4), bitmap, params));
   EXPECT_TRUE(ReadIco(Bytes(good.begin(), good.begin() + 12), bitmap, params));
-  // Colour rows cut short: what is there is shown, without an error.
-  EXPECT_FALSE(ReadIco(Bytes(good.begin(), good.begin() + 22 + 40 + 64 + 20), bitmap, params));
+  // Colour rows cut short: what is there is shown, and the damage is named.
+  std::string damage;
+  EXPECT_TRUE(RunReader(
+      Bytes(good.begin(), good.begin() + 22 + 40 + 64 + 20),
+      [&](TStream& stream, const TProgressContext& progress) {
+        IcoReadStream(stream, bitmap, params, progress, false);
+      },
+      &damage));
+  EXPECT_EQ(damage, "the pixel data ends after row 2 of 16");
   EXPECT_EQ(PixelAt(bitmap, 15, 15), SixteenColourIcon().palette[15]);
 
   IconImage huge = SixteenColourIcon();
@@ -1072,6 +1109,544 @@ TEST(IconDirectory, ContentTestChecksEveryEntryAndKeepsThePosition) {
   PutLE16(bad.data() + 4, 500);  // more entries than the file holds
   EXPECT_FALSE(test(bad, 1));
   EXPECT_FALSE(test(Bytes(icon.begin(), icon.begin() + 22), 1));
+}
+
+// ---------------------------------------------------------------- bit fields and alpha
+
+// Red, green, blue and alpha masks.
+using Masks = std::array<std::uint32_t, 4>;
+
+// Pixels of 16, 24 or 32 bits in a BMP whose masks sit where a header of `headerSize` bytes keeps
+// them: inside it from 52 bytes on (alpha from 56), else right after it (three masks, four with the
+// alpha-bit-fields compression), before any palette.
+Bytes FieldsBmp(std::uint32_t headerSize, std::uint32_t compression, int bits, const Masks& masks,
+                const std::vector<std::uint32_t>& pixels, int width, std::vector<TRGB> palette = {}) {
+  BmpLayout layout;
+  layout.headerSize = headerSize;
+  layout.width = width;
+  layout.height = static_cast<std::int32_t>(pixels.size()) / width;
+  layout.bits = bits;
+  layout.compression = compression;
+  layout.coloursUsed = static_cast<std::uint32_t>(palette.size());
+  layout.palette = std::move(palette);
+  for (int y = layout.height - 1; y >= 0; --y) {  // stored from the bottom row up
+    for (int x = 0; x < width; ++x) {
+      const std::uint32_t v = pixels[static_cast<std::size_t>(y * width + x)];
+      for (int i = 0; i < bits / 8; ++i) layout.pixels.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    }
+    while (layout.pixels.size() % 4 != 0) layout.pixels.push_back(0);
+  }
+  Bytes file = BuildBmp(layout);
+  if (headerSize >= 52) {
+    for (int i = 0; i < (headerSize >= 56 ? 4 : 3); ++i) PutLE32(file.data() + 14 + 40 + 4 * i, masks[i]);
+  } else {
+    Bytes after;
+    for (int i = 0; i < (compression == 6 ? 4 : 3); ++i) Put32(after, masks[i]);
+    file.insert(file.begin() + 14 + headerSize, after.begin(), after.end());
+    PutLE32(file.data() + 2, static_cast<std::uint32_t>(file.size()));
+    PutLE32(file.data() + 10, Get32(file, 10) + static_cast<std::uint32_t>(after.size()));
+  }
+  return file;
+}
+
+class BmpBitFieldsRead : public ::testing::Test {
+ protected:
+  // The colours of a one-row file; the load must succeed.
+  std::vector<TRGB> Row(const Bytes& file) {
+    TBitmap bitmap;
+    TIOParams params;
+    const Outcome outcome = LoadBmp(file, bitmap, params);
+    EXPECT_FALSE(outcome.aborted) << outcome.damage;
+    std::vector<TRGB> colours;
+    for (int x = 0; x < bitmap.Width(); ++x) colours.push_back(PixelAt(bitmap, x, 0));
+    return colours;
+  }
+};
+
+TEST_F(BmpBitFieldsRead, ChannelsOfAnyWidthWidenToTheFullByteRange) {
+  struct Case {
+    const char* what;
+    int bits;
+    Masks masks;
+    std::uint32_t pixel;
+    TRGB expected;
+  };
+  const Case cases[] = {
+      {"5-6-5 white", 16, {0xF800, 0x07E0, 0x001F, 0}, 0xFFFF, kWhite},
+      {"5-6-5 middle", 16, {0xF800, 0x07E0, 0x001F, 0}, 0x8410, Rgb(132, 130, 132)},
+      {"5-5-5 through masks", 16, {0x7C00, 0x03E0, 0x001F, 0}, 0x7FFF, kWhite},
+      {"4-4-4", 16, {0x0F00, 0x00F0, 0x000F, 0}, 0x0821, Rgb(0x88, 0x22, 0x11)},
+      {"3-3-2", 16, {0xE0, 0x1C, 0x03, 0}, 0x92, Rgb(146, 146, 170)},
+      {"1-1-1", 16, {0x4, 0x2, 0x1, 0}, 0x5, Rgb(255, 0, 255)},
+      {"7-bit channels", 32, {0x7F << 14, 0x7F << 7, 0x7F, 0}, 0x40u << 14 | 0x7F, Rgb(129, 0, 255)},
+      {"8 bits, blue high", 32, {0xFF, 0xFF00, 0xFF0000, 0}, 0x00332211, Rgb(0x11, 0x22, 0x33)},
+      {"10-10-10 keeps the top 8 bits", 32, {0x3FF00000, 0xFFC00, 0x3FF, 0}, 0x20080201, Rgb(128, 128, 128)},
+      {"10-10-10 white", 32, {0x3FF00000, 0xFFC00, 0x3FF, 0}, 0x3FFFFFFF, kWhite},
+      {"24-bit pixels through masks", 24, {0xFF, 0xFF00, 0xFF0000, 0}, 0x0A0B0C, Rgb(0x0C, 0x0B, 0x0A)},
+      {"byte masks on 16-bit pixels", 16, {0xFF0000, 0xFF00, 0xFF, 0}, 0x1234, Rgb(0, 0x12, 0x34)},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Row(FieldsBmp(40, 3, c.bits, c.masks, {c.pixel}, 1)), std::vector<TRGB>{c.expected}) << c.what;
+  }
+}
+
+TEST_F(BmpBitFieldsRead, MasksAreTakenFromWhereEachHeaderKeepsThem) {
+  const Masks rgb565{0xF800, 0x07E0, 0x001F, 0};
+  const std::vector<std::uint32_t> pixels{0xF800, 0x07E0, 0x001F, 0xFFFF};
+  const std::vector<TRGB> expected{Rgb(255, 0, 0), Rgb(0, 255, 0), Rgb(0, 0, 255), kWhite};
+  for (const std::uint32_t headerSize : {40u, 52u, 56u, 108u, 124u}) {
+    EXPECT_EQ(Row(FieldsBmp(headerSize, 3, 16, rgb565, pixels, 4)), expected) << headerSize;
+  }
+  // Four masks after a 40-byte header with the alpha-bit-fields compression.
+  EXPECT_EQ(Row(FieldsBmp(40, 6, 16, rgb565, pixels, 4)), expected);
+  // The masks come before a palette (a display hint beside true-colour pixels).
+  EXPECT_EQ(Row(FieldsBmp(40, 3, 16, rgb565, pixels, 4, {kA, kB, kC})), expected);
+  // Without bit-field compression a header's colour masks do not apply: 5-5-5 it is.
+  EXPECT_EQ(Row(FieldsBmp(124, 0, 16, rgb565, {0x7C00}, 1)), std::vector<TRGB>{Rgb(255, 0, 0)});
+}
+
+TEST_F(BmpBitFieldsRead, EmptyOverlappingAndGappedMasksStayDefined) {
+  struct Case {
+    const char* what;
+    Masks masks;
+    std::uint32_t pixel;
+    TRGB expected;
+  };
+  const Case cases[] = {
+      {"empty masks give black", {0, 0, 0, 0}, 0xFFFFFFFF, kBlack},
+      {"one mask for all three channels", {0xFF00, 0xFF00, 0xFF00, 0}, 0x4200, Rgb(0x42, 0x42, 0x42)},
+      {"a whole-word mask keeps its top byte", {0xFFFFFFFF, 0, 0, 0}, 0xAB000000, Rgb(0xAB, 0, 0)},
+      {"a mask with a gap spans its lowest to highest bit", {0x0F0F, 0, 0, 0}, 0x0F0F, Rgb(0xF0, 0, 0)},
+      {"a mask in the top bit only", {0x80000000, 0, 0, 0}, 0x80000000, Rgb(255, 0, 0)},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Row(FieldsBmp(40, 3, 32, c.masks, {c.pixel}, 1)), std::vector<TRGB>{c.expected}) << c.what;
+  }
+}
+
+class BmpAlphaRead : public ::testing::Test {
+ protected:
+  static constexpr Masks kArgb{0xFF0000, 0xFF00, 0xFF, 0xFF000000};
+  static constexpr TRGB kBackground = Rgb(0, 0, 255);
+
+  static std::uint32_t Argb(int a, int r, int g, int b) {
+    return static_cast<std::uint32_t>(a) << 24 | static_cast<std::uint32_t>(r) << 16 |
+           static_cast<std::uint32_t>(g) << 8 | static_cast<std::uint32_t>(b);
+  }
+  // (fg a + bg (255 - a)) / 255 rounded, channel by channel.
+  static TRGB Over(TRGB fg, int a, TRGB bg) {
+    auto mix = [a](int f, int b) { return static_cast<std::uint8_t>((f * a + b * (255 - a) + 127) / 255); };
+    TRGB out;
+    out.r = mix(fg.r, bg.r);
+    out.g = mix(fg.g, bg.g);
+    out.b = mix(fg.b, bg.b);
+    return out;
+  }
+  std::vector<TRGB> Row(const Bytes& file) {
+    TBitmap bitmap;
+    TIOParams params;
+    params.PngBackground = kBackground;
+    EXPECT_FALSE(ReadBmp(file, bitmap, params));
+    EXPECT_EQ(params.PngBackground, kBackground);
+    std::vector<TRGB> colours;
+    for (int x = 0; x < bitmap.Width(); ++x) colours.push_back(PixelAt(bitmap, x, 0));
+    return colours;
+  }
+};
+
+TEST_F(BmpAlphaRead, AlphaIsFlattenedOntoThePngBackground) {
+  const std::vector<std::uint32_t> pixels{Argb(255, 200, 100, 0), Argb(0, 200, 100, 0),
+                                          Argb(128, 200, 100, 0), Argb(1, 255, 255, 255)};
+  const TRGB colour = Rgb(200, 100, 0);
+  const std::vector<TRGB> expected{colour, kBackground, Over(colour, 128, kBackground),
+                                   Over(kWhite, 1, kBackground)};
+  struct Case {
+    const char* what;
+    std::uint32_t headerSize;
+    std::uint32_t compression;
+  };
+  for (const Case& c :
+       {Case{"v5 header, bit fields", 124, 3}, Case{"v4 header, no compression", 108, 0},
+        Case{"56-byte header, bit fields", 56, 3}, Case{"40-byte header, alpha bit fields", 40, 6}}) {
+    EXPECT_EQ(Row(FieldsBmp(c.headerSize, c.compression, 32, kArgb, pixels, 4)), expected) << c.what;
+  }
+  // 4-4-4-4 in 16 bits: alpha 8 of 15 is 0x88.
+  EXPECT_EQ(Row(FieldsBmp(124, 3, 16, {0x0F00, 0x00F0, 0x000F, 0xF000}, {0x8F00, 0xF0F0}, 2)),
+            (std::vector<TRGB>{Over(Rgb(255, 0, 0), 0x88, kBackground), Rgb(0, 255, 0)}));
+}
+
+TEST_F(BmpAlphaRead, FilesWithoutRealAlphaShowOpaque) {
+  // Alpha zero everywhere: writers that leave the fourth byte zero mean no alpha at all.
+  EXPECT_EQ(Row(FieldsBmp(124, 3, 32, kArgb, {Argb(0, 1, 2, 3), Argb(0, 4, 5, 6)}, 2)),
+            (std::vector<TRGB>{Rgb(1, 2, 3), Rgb(4, 5, 6)}));
+  // A 40-byte header without alpha bit fields has no alpha channel, whatever the fourth byte holds.
+  EXPECT_EQ(Row(FieldsBmp(40, 0, 32, kArgb, {Argb(7, 1, 2, 3), Argb(0, 4, 5, 6)}, 2)),
+            (std::vector<TRGB>{Rgb(1, 2, 3), Rgb(4, 5, 6)}));
+  EXPECT_EQ(Row(FieldsBmp(40, 3, 32, kArgb, {Argb(7, 1, 2, 3)}, 1)), std::vector<TRGB>{Rgb(1, 2, 3)});
+}
+
+TEST_F(BmpAlphaRead, AFileLoadFlattensOntoTheViewBackground) {
+  TTempDir dir;
+  const std::string name = dir.File("alpha.bmp");
+  WriteWholeFile(name,
+                 FieldsBmp(124, 3, 32, kArgb, {Argb(0, 9, 9, 9), Argb(255, 9, 9, 9), Argb(1, 0, 0, 0)}, 3));
+  HeadlessView view;
+  view.SetBackground(RGBToColor(10, 200, 30));
+  TImageIO io;
+  io.SetAttachedView(&view);
+  io.LoadFromFile(name);
+  ASSERT_FALSE(io.Aborting);
+  EXPECT_EQ(PixelAt(*view.Bitmap(), 0, 0), Rgb(10, 200, 30));
+  EXPECT_EQ(PixelAt(*view.Bitmap(), 1, 0), Rgb(9, 9, 9));
+}
+
+// ---------------------------------------------------------------- depths and compressions
+
+TEST(BmpRead, DepthsAndCompressionsThatCannotBeDecodedAreRefused) {
+  struct Case {
+    int bits;
+    std::uint32_t compression;
+    std::uint32_t headerSize;
+  };
+  const Case cases[] = {
+      {30000, 0, 40}, {64, 0, 40}, {0, 0, 40},   {3, 0, 40},   {8, 3, 40},   {4, 1, 40},          {8, 2, 40},
+      {24, 1, 40},    {1, 3, 64},  {32, 11, 40}, {16, 7, 124}, {24, 99, 40}, {8, 0xFFFFFFFF, 40},
+  };
+  for (const Case& c : cases) {
+    BmpLayout layout;
+    layout.headerSize = c.headerSize;
+    layout.width = 2;
+    layout.height = 2;
+    layout.bits = c.bits;
+    layout.compression = c.compression;
+    layout.pixels.assign(64, 0x11);
+    for (const bool paramsOnly : {false, true}) {
+      TBitmap bitmap;
+      MakeMarker(bitmap);
+      TIOParams params;
+      EXPECT_TRUE(ReadBmp(BuildBmp(layout), bitmap, params, 0, paramsOnly))
+          << c.bits << " bits, compression " << c.compression;
+      EXPECT_TRUE(IsMarker(bitmap));
+    }
+  }
+}
+
+TEST(BmpRead, TwoBitPixelsIndexAFourColourPalette) {
+  BmpLayout layout;
+  layout.width = 5;
+  layout.bits = 2;
+  layout.palette = {kA, kB, kC, kD};
+  layout.pixels = {0b00011011, 0b01000000, 0, 0};
+  TBitmap bitmap;
+  TIOParams params;
+  ASSERT_FALSE(ReadBmp(BuildBmp(layout), bitmap, params));
+  EXPECT_EQ(params.BitsPerSample, 2);
+  const TRGB expected[] = {kA, kB, kC, kD, kB};
+  for (int x = 0; x < 5; ++x) EXPECT_EQ(PixelAt(bitmap, x, 0), expected[x]) << x;
+}
+
+// A PNG or a JPEG as the pixel data of a bitmap file (compression 5 or 4, bit count 0).
+Bytes EmbeddingBmp(const Bytes& image, std::uint32_t compression, int width, int height) {
+  BmpLayout layout;
+  layout.headerSize = 124;
+  layout.width = width;
+  layout.height = height;
+  layout.bits = 0;
+  layout.compression = compression;
+  layout.ppmX = 3780;
+  layout.ppmY = 3780;
+  layout.pixels = image;
+  return BuildBmp(layout);
+}
+
+class BmpEmbeddedRead : public ::testing::Test {
+ protected:
+  void SetUp() override { BitmapFromRaw(TestPicture(21, 13, 5), picture); }
+  Bytes Png() {
+    TIOParams params;
+    TMemoryStream stream;
+    bool aborting = false;
+    PngWriteStream(stream, picture, params, TProgressContext{{}, nullptr, &aborting});
+    return stream.Data();
+  }
+  Bytes Jpeg() {
+    TIOParams params;
+    params.JpegQuality = 90;
+    TMemoryStream stream;
+    bool aborting = false;
+    JpegWriteStream(stream, picture, params, TProgressContext{{}, nullptr, &aborting});
+    return stream.Data();
+  }
+  TBitmap picture;
+};
+
+TEST_F(BmpEmbeddedRead, PngAndJpegPixelDataAreDecodedByTheirOwnReaders) {
+  TBitmap bitmap;
+  TIOParams params;
+  params.JpegScale = 3;
+  params.PngBackground = kC;
+  ASSERT_FALSE(ReadBmp(EmbeddingBmp(Png(), 5, 21, 13), bitmap, params));
+  EXPECT_EQ(PixelBytesTopDown(bitmap), PixelBytesTopDown(picture));
+  EXPECT_EQ(params.Width, 21);
+  EXPECT_EQ(params.DpiX, 96);  // the bitmap header's resolution
+  EXPECT_EQ(params.PngBackground, kC);
+
+  // The JPEG comes out as the JPEG reader decodes it, at full size whatever the JPEG scale says.
+  const Bytes jpeg = Jpeg();
+  TBitmap direct;
+  TIOParams directParams;
+  TMemoryStream stream(jpeg);
+  bool aborting = false;
+  JpegReadStream(stream, direct, directParams, false, TProgressContext{{}, nullptr, &aborting});
+  ASSERT_FALSE(aborting);
+  ASSERT_FALSE(ReadBmp(EmbeddingBmp(jpeg, 4, 21, 13), bitmap, params));
+  EXPECT_EQ(bitmap.Width(), 21);
+  EXPECT_EQ(PixelBytesTopDown(bitmap), PixelBytesTopDown(direct));
+  EXPECT_EQ(params.JpegScale, 3);
+
+  TBitmap untouched;
+  MakeMarker(untouched);
+  TIOParams onlyParams;
+  ASSERT_FALSE(ReadBmp(EmbeddingBmp(Png(), 5, 21, 13), untouched, onlyParams, 0, true));
+  EXPECT_TRUE(IsMarker(untouched));
+  EXPECT_EQ(onlyParams.Height, 13);
+}
+
+TEST_F(BmpEmbeddedRead, DataThatIsNotTheNamedFormatIsRefused) {
+  const Bytes png = Png();
+  const Bytes cases[] = {EmbeddingBmp(Bytes(png.begin() + 8, png.end()), 5, 21, 13),
+                         EmbeddingBmp(png, 4, 21, 13), EmbeddingBmp({}, 5, 21, 13),
+                         EmbeddingBmp(Bytes(300, 0x42), 4, 21, 13)};
+  for (const Bytes& file : cases) {
+    TBitmap bitmap;
+    TIOParams params;
+    EXPECT_TRUE(ReadBmp(file, bitmap, params));
+  }
+}
+
+// ---------------------------------------------------------------- palettes
+
+TEST(BmpRead, PaletteIsReadByItsCountAndPixelsFromTheOffset) {
+  // The offset points into the palette's last two entries, which the pixel bytes share.
+  BmpLayout layout;
+  layout.width = 4;
+  layout.bits = 8;
+  layout.coloursUsed = 4;
+  layout.palette = {kA, kB, Rgb(1, 3, 2), Rgb(0, 0, 0)};  // entry 2 is stored 2, 3, 1, 0
+  Bytes file = BuildBmp(layout);
+  PutLE32(file.data() + 10, 54 + 8);
+  TBitmap bitmap;
+  TIOParams params;
+  ASSERT_FALSE(ReadBmp(file, bitmap, params));
+  EXPECT_EQ(params.ColorMapCount, 4);
+  const TRGB expected[] = {Rgb(1, 3, 2), Rgb(0, 0, 0), kB, kA};
+  for (int x = 0; x < 4; ++x) EXPECT_EQ(PixelAt(bitmap, x, 0), expected[x]) << x;
+}
+
+TEST(BmpRead, OneBitStaysOneBitOnlyForBlackAndWhite) {
+  struct Case {
+    const char* what;
+    std::vector<TRGB> palette;
+    bool oneBit;
+    TRGB zero, one;  // the colours of bits 0 and 1
+  };
+  const Case cases[] = {
+      {"black, white", {kBlack, kWhite}, true, kBlack, kWhite},
+      {"white, black", {kWhite, kBlack}, true, kWhite, kBlack},
+      {"two colours", {Rgb(255, 0, 0), Rgb(0, 0, 255)}, false, Rgb(255, 0, 0), Rgb(0, 0, 255)},
+      {"white, white", {kWhite, kWhite}, false, kWhite, kWhite},
+      {"near black, white", {Rgb(0, 0, 1), kWhite}, false, Rgb(0, 0, 1), kWhite},
+      {"one entry", {kA}, false, kA, kBlack},
+  };
+  for (const Case& c : cases) {
+    BmpLayout layout;
+    layout.width = 2;
+    layout.bits = 1;
+    layout.coloursUsed = static_cast<std::uint32_t>(c.palette.size());
+    layout.palette = c.palette;
+    layout.pixels = {0b01000000, 0, 0, 0};
+    TBitmap bitmap;
+    TIOParams params;
+    ASSERT_FALSE(ReadBmp(BuildBmp(layout), bitmap, params)) << c.what;
+    EXPECT_EQ(bitmap.PixelFormat() == pf1bit, c.oneBit) << c.what;
+    EXPECT_EQ(params.BitsPerSample, 1);
+    TBitmap colour;
+    ConvertTo24Bit(bitmap, colour);
+    EXPECT_EQ(PixelAt(colour, 0, 0), c.zero) << c.what;
+    EXPECT_EQ(PixelAt(colour, 1, 0), c.one) << c.what;
+  }
+}
+
+// ---------------------------------------------------------------- icons: PNG, alpha, sizes
+
+// An icon file whose one image is `body` (a PNG, or a bitmap header with its rows).
+Bytes IconWithBody(std::uint16_t type, const Bytes& body, std::uint8_t entryWidth = 0,
+                   std::uint8_t entryHeight = 0) {
+  Bytes out;
+  Put16(out, 0);
+  Put16(out, type);
+  Put16(out, 1);
+  out.insert(out.end(), {entryWidth, entryHeight, 0, 0});
+  Put16(out, 1);
+  Put16(out, 32);
+  Put32(out, static_cast<std::uint32_t>(body.size()));
+  Put32(out, 22);
+  out.insert(out.end(), body.begin(), body.end());
+  return out;
+}
+
+class IcoModernRead : public ::testing::Test {
+ protected:
+  Outcome Load(const Bytes& file, TBitmap& bitmap, TIOParams& params, bool cursor = false) {
+    Outcome outcome;
+    outcome.aborted = RunReader(
+        file,
+        [&](TStream& stream, const TProgressContext& progress) {
+          if (cursor) {
+            CurReadStream(stream, bitmap, params, progress, false);
+          } else {
+            IcoReadStream(stream, bitmap, params, progress, false);
+          }
+        },
+        &outcome.damage);
+    return outcome;
+  }
+};
+
+TEST_F(IcoModernRead, PngImagesAreDecodedByThePngReader) {
+  TBitmap picture;
+  BitmapFromRaw(TestPicture(20, 10, 8), picture);
+  TIOParams writeParams;
+  TMemoryStream png;
+  bool aborting = false;
+  PngWriteStream(png, picture, writeParams, TProgressContext{{}, nullptr, &aborting});
+  for (const bool cursor : {false, true}) {
+    TBitmap bitmap;
+    TIOParams params;
+    params.PngBackground = kD;
+    ASSERT_FALSE(Load(IconWithBody(cursor ? 2 : 1, png.Data()), bitmap, params, cursor).aborted);
+    EXPECT_EQ(PixelBytesTopDown(bitmap), PixelBytesTopDown(picture));
+    EXPECT_EQ(params.Width, 20);  // from the PNG, though the directory says 0
+    EXPECT_EQ(params.Height, 10);
+    EXPECT_EQ(params.PngBackground, kD);
+  }
+  // A PNG cut short fails in the PNG reader.
+  TBitmap bitmap;
+  TIOParams params;
+  EXPECT_TRUE(
+      Load(IconWithBody(1, Bytes(png.Data().begin(), png.Data().begin() + 40)), bitmap, params).aborted);
+}
+
+// A 32-bit icon image: header, blue-green-red-alpha rows from the bottom, then the mask rows.
+Bytes ThirtyTwoBitIconBody(int width, int height, const std::vector<std::uint32_t>& argbTopDown,
+                           const Bytes& mask) {
+  Bytes body;
+  Put32(body, 40);
+  Put32(body, static_cast<std::uint32_t>(width));
+  Put32(body, static_cast<std::uint32_t>(2 * height));
+  Put16(body, 1);
+  Put16(body, 32);
+  body.resize(40, 0);
+  for (int y = height - 1; y >= 0; --y) {
+    for (int x = 0; x < width; ++x) Put32(body, argbTopDown[static_cast<std::size_t>(y * width + x)]);
+  }
+  body.insert(body.end(), mask.begin(), mask.end());
+  return body;
+}
+
+TEST_F(IcoModernRead, ThirtyTwoBitAlphaIsFlattenedOntoTheIconBackground) {
+  const TRGB background = Rgb(0, 255, 0);
+  // The mask would hide the first pixel; with real alpha it is not used, and it may be missing.
+  const std::vector<std::uint32_t> pixels{0xFF102030, 0x80FF0000, 0x00123456};
+  for (const Bytes& mask : {Bytes{0b10000000, 0, 0, 0}, Bytes{}}) {
+    TBitmap bitmap;
+    TIOParams params;
+    params.IcoBackground = background;
+    const Outcome outcome =
+        Load(IconWithBody(1, ThirtyTwoBitIconBody(3, 1, pixels, mask), 3, 1), bitmap, params);
+    EXPECT_FALSE(outcome.aborted) << outcome.damage;
+    EXPECT_EQ(PixelAt(bitmap, 0, 0), Rgb(0x10, 0x20, 0x30));
+    EXPECT_EQ(PixelAt(bitmap, 1, 0), Rgb(128, 127, 0));
+    EXPECT_EQ(PixelAt(bitmap, 2, 0), background);
+  }
+  // Alpha zero everywhere: an older icon, whose mask gives the transparency.
+  TBitmap bitmap;
+  TIOParams params;
+  params.IcoBackground = background;
+  ASSERT_FALSE(
+      Load(IconWithBody(1, ThirtyTwoBitIconBody(2, 1, {0x00102030, 0x00405060}, {0b01000000, 0, 0, 0})),
+           bitmap, params)
+          .aborted);
+  EXPECT_EQ(PixelAt(bitmap, 0, 0), Rgb(0x10, 0x20, 0x30));
+  EXPECT_EQ(PixelAt(bitmap, 1, 0), background);
+}
+
+TEST_F(IcoModernRead, SizeComesFromTheBitmapHeader) {
+  // 256 x 256 is stored as 0 in the directory; a header of 256 x 512 says 256 x 256.
+  const std::vector<std::uint32_t> pixels(256 * 256, 0xFF0000FF);
+  TBitmap bitmap;
+  TIOParams params;
+  ASSERT_FALSE(Load(IconWithBody(1, ThirtyTwoBitIconBody(256, 256, pixels, {})), bitmap, params).aborted);
+  EXPECT_EQ(bitmap.Width(), 256);
+  EXPECT_EQ(bitmap.Height(), 256);
+  EXPECT_EQ(PixelAt(bitmap, 255, 255), Rgb(0, 0, 255));
+  // A directory entry that disagrees in height only.
+  ASSERT_FALSE(
+      Load(IconWithBody(1, ThirtyTwoBitIconBody(2, 3, std::vector<std::uint32_t>(6, 0xFF000000), {}), 2, 9),
+           bitmap, params)
+          .aborted);
+  EXPECT_EQ(params.Height, 3);
+}
+
+TEST_F(IcoModernRead, OneBitIconsWithColoursKeepThem) {
+  IconImage icon;
+  icon.entryWidth = 4;
+  icon.entryHeight = 1;
+  icon.word6 = 1;
+  icon.headerWidth = 4;
+  icon.headerHeight = 2;
+  icon.palette = {kA, kB};
+  icon.colourRows = {0b01010000, 0, 0, 0};
+  icon.maskRows = {0b00010000, 0, 0, 0};
+  TBitmap bitmap;
+  TIOParams params;
+  params.IcoBackground = kE;
+  ASSERT_FALSE(Load(BuildIcon(1, {icon}), bitmap, params).aborted);
+  ASSERT_EQ(bitmap.PixelFormat(), pf24bit);
+  const TRGB expected[] = {kA, kB, kA, kE};
+  for (int x = 0; x < 4; ++x) EXPECT_EQ(PixelAt(bitmap, x, 0), expected[x]) << x;
+}
+
+TEST_F(IcoModernRead, ShortDataIsDamageAndNoDataOrAnUnknownDepthIsRefused) {
+  const Bytes good = BuildIcon(1, {SixteenColourIcon()});
+  struct Case {
+    const char* what;
+    std::size_t keep;  // bytes of the file kept
+    bool aborted;
+    const char* damage;
+  };
+  const std::size_t pixels = 22 + 40 + 64;  // where the colour rows start
+  const Case cases[] = {
+      {"whole file", good.size(), false, ""},
+      {"no colour rows", pixels, true, ""},
+      {"half a mask", pixels + 128 + 32, true, "the transparency mask ends after row 8 of 16"},
+      {"colour rows end in a row", pixels + 8 * 16 + 0 - 5, true, "the pixel data ends after row 15 of 16"},
+  };
+  for (const Case& c : cases) {
+    TBitmap bitmap;
+    TIOParams params;
+    const Outcome outcome =
+        Load(Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(c.keep)), bitmap, params);
+    EXPECT_EQ(outcome.aborted, c.aborted) << c.what;
+    EXPECT_EQ(outcome.damage, c.damage) << c.what;
+  }
+  IconImage odd = SixteenColourIcon();
+  odd.headerBits = 3;
+  TBitmap bitmap;
+  MakeMarker(bitmap);
+  TIOParams params;
+  EXPECT_TRUE(Load(BuildIcon(1, {odd}), bitmap, params).aborted);
+  EXPECT_TRUE(IsMarker(bitmap));
 }
 
 }  // namespace

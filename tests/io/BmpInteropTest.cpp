@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "io/BmpCodec.h"
+#include "io/PngCodec.h"
 #include "support/Pillow.h"
 #include "support/Pixels.h"
 
@@ -188,6 +189,88 @@ TEST(BmpInterop, WeReadPillowIconsStoredAsBitmaps) {
     ASSERT_TRUE(PillowEncode(c.raw, file, "ICO", c.mode, {"bitmap_format=bmp"}));
     EXPECT_EQ(ReadOurs(file, true), c.raw) << c.mode;
   }
+}
+
+// Pixels as red, green, blue, alpha bytes, rows from the top, as bmp_alpha_tool.py writes them.
+struct RgbaImage {
+  int width = 0;
+  int height = 0;
+  Bytes rgba;
+};
+
+RgbaImage ReadRgba(const std::string& file) {
+  const Bytes bytes = ReadWholeFile(file);
+  RgbaImage image;
+  if (bytes.size() < 8) return image;
+  image.width = static_cast<int>(GetLE32(bytes.data()));
+  image.height = static_cast<int>(GetLE32(bytes.data() + 4));
+  image.rgba.assign(bytes.begin() + 8, bytes.end());
+  return image;
+}
+
+// The picture flattened onto `background` with exact rounding: (fg a + bg (255 - a)) / 255.
+TRawImage Flattened(const RgbaImage& image, TRGB background) {
+  TRawImage raw{image.width, image.height, {}};
+  const int bg[3] = {background.r, background.g, background.b};
+  for (std::size_t i = 0; i + 4 <= image.rgba.size(); i += 4) {
+    const int a = image.rgba[i + 3];
+    for (int c = 0; c < 3; ++c) {
+      raw.rgb.push_back(static_cast<std::uint8_t>((image.rgba[i + c] * a + bg[c] * (255 - a) + 127) / 255));
+    }
+  }
+  return raw;
+}
+
+TEST(BmpInterop, WeReadPillowIconsWithAlphaFlattenedOntoTheIconBackground) {
+  TTempDir dir;
+  ASSERT_TRUE(RunPythonTool("bmp_alpha_tool.py", {dir.File("")}));
+  const TRGB background = Rgb(30, 160, 250);
+  const RgbaImage image = ReadRgba(dir.File("rgba.raw"));
+  ASSERT_EQ(image.width, 32);
+  for (const char* name : {"png.ico", "bmp.ico"}) {
+    TMemoryStream stream{ReadWholeFile(dir.File(name))};
+    TBitmap bitmap;
+    TIOParams params;
+    params.IcoBackground = background;
+    bool aborting = false;
+    IcoReadStream(stream, bitmap, params, TProgressContext{{}, nullptr, &aborting}, false);
+    EXPECT_FALSE(aborting) << name;
+    EXPECT_EQ(RawFromBitmap(bitmap), Flattened(image, background)) << name;
+  }
+  // 256 x 256: the directory stores 0 for the size.
+  TMemoryStream stream{ReadWholeFile(dir.File("big.ico"))};
+  TBitmap bitmap;
+  TIOParams params;
+  bool aborting = false;
+  IcoReadStream(stream, bitmap, params, TProgressContext{{}, nullptr, &aborting}, false);
+  EXPECT_FALSE(aborting);
+  EXPECT_EQ(bitmap.Width(), 256);
+  EXPECT_EQ(bitmap.Height(), 256);
+}
+
+TEST(BmpInterop, AnAlphaBitmapLooksLikeTheSamePictureAsPng) {
+  TTempDir dir;
+  ASSERT_TRUE(RunPythonTool("bmp_alpha_tool.py", {dir.File("")}));
+  const TRGB background = Rgb(200, 10, 90);
+  bool aborting = false;
+  const TProgressContext progress{{}, nullptr, &aborting};
+
+  TMemoryStream png{ReadWholeFile(dir.File("rgba.png"))};
+  TBitmap fromPng;
+  TIOParams pngParams;
+  pngParams.PngBackground = background;
+  PngReadStream(png, fromPng, pngParams, false, progress);
+  ASSERT_FALSE(aborting);
+
+  TMemoryStream bmp{ReadWholeFile(dir.File("v5.bmp"))};
+  TBitmap fromBmp;
+  TIOParams bmpParams;
+  bmpParams.PngBackground = background;
+  BmpReadStream(bmp, fromBmp, bmpParams, false, progress, bmp.Size());
+  ASSERT_FALSE(aborting);
+
+  EXPECT_EQ(RawFromBitmap(fromBmp), RawFromBitmap(fromPng));
+  EXPECT_EQ(RawFromBitmap(fromBmp), Flattened(ReadRgba(dir.File("rgba.raw")), background));
 }
 
 }  // namespace
