@@ -214,13 +214,14 @@ struct Loaded {
   TBitmap bitmap;
   TIOParams params;
   bool aborted = false;
+  std::string damage;  // what a partial picture lacks
   std::int32_t count = -1;
 };
 
 void Load(const Bytes& file, Loaded& out, bool paramsOnly = false) {
   TMemoryStream stream(file);
-  TiffReadStream(stream, out.bitmap, out.params, paramsOnly, TProgressContext{{}, nullptr, &out.aborted},
-                 &out.count);
+  TiffReadStream(stream, out.bitmap, out.params, paramsOnly,
+                 TProgressContext{{}, nullptr, &out.aborted, &out.damage}, &out.count);
 }
 
 std::vector<TRGB> Pixels(const TBitmap& bitmap) {
@@ -579,7 +580,7 @@ TEST(TiffParams, TagsFillTheRecord) {
   TiffBuilder b(true);
   b.Image(3, 2, {8, 8, 8}, 2, kSixBytes);
   b.Rational(282, 118, 1).Rational(283, 0, 1).Short(296, {3});
-  b.Rational(286, 10, 4).Rational(287, 1, 1);
+  b.Rational(286, 254, 10).Rational(287, 1, 1);
   b.Ascii(269, "doc").Ascii(270, "a description").Ascii(285, "page");
   b.Short(297, {2, 5});
   Loaded loaded;
@@ -590,8 +591,8 @@ TEST(TiffParams, TagsFillTheRecord) {
   EXPECT_FALSE(loaded.aborted);
   EXPECT_EQ(p.DpiX, 300);  // 118 dots per centimetre
   EXPECT_EQ(p.DpiY, DefaultResolution().dpiY);
-  EXPECT_EQ(p.TiffXPos, 6);  // 2.5 x 2.54 = 6.35
-  EXPECT_EQ(p.TiffYPos, 3);
+  EXPECT_EQ(p.TiffXPos, 10);  // 25.4 cm
+  EXPECT_EQ(p.TiffYPos, 0);   // 1 cm is 0.39 inch
   EXPECT_EQ(p.TiffDocumentName, "doc");
   EXPECT_EQ(p.TiffImageDescription, "a description");
   EXPECT_EQ(p.TiffPageName, "page");
@@ -818,14 +819,16 @@ TEST(TiffHostile, ImagesThatHaveNoDecoding) {
   cases.back().builder.Image(3, 1, {8, 8}, 2, kSixBytes);
   cases.push_back({"mixed depths", TiffBuilder()});
   cases.back().builder.Image(3, 1, {8, 8, 16}, 2, kSixBytes);
-  cases.push_back({"tiled", TiffBuilder()});
+  cases.push_back({"tiles without tile offsets", TiffBuilder()});
   cases.back().builder.Image(3, 2, {8}, 1, kSixBytes).Long(322, {16}).Long(323, {16});
   cases.push_back({"float samples", TiffBuilder()});
   cases.back().builder.Image(3, 2, {8}, 1, kSixBytes).Short(339, {3});
   cases.push_back({"fax of grey", TiffBuilder()});
   cases.back().builder.Image(3, 2, {8}, 1, kSixBytes, 4);
-  cases.push_back({"deflate", TiffBuilder()});
-  cases.back().builder.Image(3, 2, {8}, 1, kSixBytes, 8);
+  cases.push_back({"floating-point predictor", TiffBuilder()});
+  cases.back().builder.Image(3, 2, {8}, 1, kSixBytes, 8).Short(317, {3});
+  cases.push_back({"unknown compression", TiffBuilder()});
+  cases.back().builder.Image(3, 2, {8}, 1, kSixBytes, 34712);
   cases.push_back({"unknown photometric", TiffBuilder()});
   cases.back().builder.Image(3, 2, {8}, 9, kSixBytes);
   for (Case& c : cases) {
@@ -833,6 +836,7 @@ TEST(TiffHostile, ImagesThatHaveNoDecoding) {
     Load(c.builder.Build(), loaded);
     EXPECT_TRUE(loaded.aborted) << c.what;
     EXPECT_LE(loaded.bitmap.Width(), 1) << c.what;
+    EXPECT_EQ(loaded.damage, "") << c.what;
   }
 }
 
