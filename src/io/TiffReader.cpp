@@ -12,6 +12,7 @@
 
 #include "io/FaxCodec.h"
 #include "io/PackBits.h"
+#include "io/TIFLZW.h"
 #include "io/TiffCodec.h"
 #include "io/TiffDirectory.h"
 #include "io/TiffJpeg.h"
@@ -497,7 +498,9 @@ class TChunkRows {
       case kLzw: {
         const std::uint8_t* decoded =
             setup_.lzw(raw_.data(), raw_.size(), static_cast<std::int32_t>(rowBytes), lzw_);
-        if (decoded == nullptr) {
+        // The decoder finishes only inside a row its codes ran out in (or whose end code came
+        // early), which it fills up with zeros as it does the rows after: those are not data.
+        if (decoded == nullptr || (lzw_ != nullptr && lzw_->finished)) {
           available_ = 0;
           return nullptr;
         }
