@@ -58,6 +58,7 @@ struct Ours {
   TPixelFormat format = pf24bit;
   bool empty = true;
   bool aborted = false;
+  std::string damage;
   std::int32_t count = -1;
   TIOParams params;
 };
@@ -67,8 +68,8 @@ Ours Read(const std::string& file, int index = 0) {
   ours.params.TiffImageIndex = index;
   TFileStream stream(file, TFileStream::Mode::Read);
   TBitmap bitmap;
-  TiffReadStream(stream, bitmap, ours.params, false, TProgressContext{{}, nullptr, &ours.aborted},
-                 &ours.count);
+  TiffReadStream(stream, bitmap, ours.params, false,
+                 TProgressContext{{}, nullptr, &ours.aborted, &ours.damage}, &ours.count);
   ours.format = bitmap.PixelFormat();
   ours.empty = bitmap.Empty();
   ours.image = RawFromBitmap(bitmap);
@@ -196,6 +197,25 @@ TEST_F(TiffReadInterop, FaxStripsGiveTheTwoColourImage) {
     EXPECT_EQ(ours.params.TiffCompression, c.compression) << c.options;
     EXPECT_TRUE(ours.image == expected) << c.options;
   }
+}
+
+TEST_F(TiffReadInterop, ACutShortFileKeepsTheRowsItHolds) {
+  // Pillow puts the directory of an uncompressed picture first and its one strip last, so cutting
+  // the file cuts the strip: 20 whole rows of 201 bytes and a part of the next stay.
+  const TRawImage picture = TestPicture(67, 45, 3);
+  Bytes file = ReadWholeFile(Source(picture));
+  const std::size_t rowBytes = 67 * 3;
+  const std::size_t stripAt = file.size() - rowBytes * 45;
+  file.resize(stripAt + rowBytes * 20 + 100);
+  const std::string cut = dir_.File("cut.tif");
+  WriteWholeFile(cut, file);
+  const Ours ours = Read(cut);
+  EXPECT_TRUE(ours.aborted);
+  EXPECT_EQ(ours.damage, "the data ends after row 20 of 45");
+  ASSERT_EQ(ours.image.rgb.size(), picture.rgb.size());
+  EXPECT_TRUE(std::equal(picture.rgb.begin(),
+                         picture.rgb.begin() + static_cast<std::ptrdiff_t>(rowBytes * 20),
+                         ours.image.rgb.begin()));
 }
 
 TEST_F(TiffReadInterop, EveryPageOfAMultiPageFile) {
