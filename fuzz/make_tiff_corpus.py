@@ -3,8 +3,9 @@
 
 Pillow writes the base pictures (RGB, grey, palette, two-colour, CMYK, CIE L*a*b*, RGBA); libtiff's
 tiffcp copies them into every compression the reader knows (LZW with differencing, PackBits, the
-three fax codings with both bit orders, JPEG with shared tables), big-endian, in separate planes,
-in several strips and as a two-page file; raw2tiff makes 16-bit samples. A few layouts no tool
+three fax codings with both bit orders, JPEG with shared tables, Deflate), big-endian, in separate
+planes, in several strips, in tiles that hang over the picture's edges and as a two-page file;
+raw2tiff makes 16-bit samples. A few layouts no tool
 writes (subsampled YCbCr, a rotated image, a directory loop, lying sizes) are put together by hand.
 Every file stays under 4 KB.
 """
@@ -51,13 +52,21 @@ def tool_files(work):
                           ("rgb-be-lzw.tif", ["-B", "-c", "lzw:2"]),
                           ("rgb-separate.tif", ["-p", "separate", "-c", "lzw", "-r", "7"]),
                           ("rgb-jpeg-ycbcr.tif", ["-c", "jpeg", "-r", "16"]),
-                          ("rgb-jpeg-rgb.tif", ["-c", "jpeg:r"])]:
+                          ("rgb-jpeg-rgb.tif", ["-c", "jpeg:r"]),
+                          ("rgb-zip-pred.tif", ["-c", "zip:2", "-r", "4"]), ("rgb-be-zip.tif", ["-B", "-c", "zip"]),
+                          ("rgb-tiles-none.tif", ["-t", "-w", "16", "-l", "16", "-c", "none"]),
+                          ("rgb-tiles-zip-pred.tif", ["-t", "-w", "16", "-l", "16", "-c", "zip:2"]),
+                          ("rgb-tiles-be-packbits.tif", ["-B", "-t", "-w", "16", "-l", "16", "-c", "packbits"]),
+                          ("rgb-tiles-separate-lzw.tif", ["-t", "-p", "separate", "-w", "16", "-l", "16", "-c", "lzw:2"]),
+                          ("rgb-tiles-jpeg.tif", ["-t", "-w", "16", "-l", "16", "-c", "jpeg"])]:
         target = os.path.join(work, name)
         tiffcp(options, rgb, target)
         keep(name, target)
     for name, options in [("bw-g3.tif", ["-c", "g3"]), ("bw-g3-2d.tif", ["-c", "g3:2d:fill"]),
                           ("bw-g4.tif", ["-c", "g4", "-r", "9"]), ("bw-g3-lsb.tif", ["-f", "lsb2msb", "-c", "g3"]),
-                          ("bw-g4-be.tif", ["-B", "-c", "g4"])]:
+                          ("bw-g4-be.tif", ["-B", "-c", "g4"]),
+                          ("bw-tiles-g4.tif", ["-t", "-w", "48", "-l", "16", "-c", "g4"]),
+                          ("bw-tiles-zip.tif", ["-t", "-w", "16", "-l", "16", "-c", "zip"])]:
         target = os.path.join(work, name)
         tiffcp(options, bw, target)
         keep(name, target)
@@ -72,12 +81,15 @@ def tool_files(work):
     subprocess.run(["raw2tiff", "-M", "-w", "20", "-l", "9", "-b", "1", "-d", "short", "-c", "lzw:2", raw, grey16],
                    check=True)
     keep("grey16-lzw-pred.tif", grey16)
+    grey16_tiles = os.path.join(work, "grey16-tiles.tif")
+    tiffcp(["-t", "-w", "16", "-l", "16", "-c", "zip:2"], grey16, grey16_tiles)
+    keep("grey16-tiles-zip-pred.tif", grey16_tiles)
 
 
 def pillow_files():
     source = picture(20, 12)
     for mode, compression in [("L", "packbits"), ("P", "tiff_lzw"), ("CMYK", "raw"), ("LAB", "raw"),
-                              ("RGBA", "tiff_lzw"), ("1", "raw")]:
+                              ("RGBA", "tiff_lzw"), ("1", "raw"), ("L", "tiff_deflate"), ("RGB", "tiff_adobe_deflate")]:
         image = source.convert(mode) if mode != "P" else source.convert("P", palette=Image.Palette.ADAPTIVE, colors=16)
         name = "pillow-%s-%s.tif" % (mode, compression)
         with tempfile.NamedTemporaryFile(suffix=".tif") as f:

@@ -6,7 +6,10 @@
 #include <string>
 #include <vector>
 
+#include <zlib.h>
+
 #include "io/JpegCodec.h"
+#include "io/PackBits.h"
 #include "io/TIFLZW.h"
 #include "io/TiffCodec.h"
 #include "support/LzwHooks.h"
@@ -99,6 +102,19 @@ class TiffBuilder {
     Long(273, offsets);
     Long(279, counts);
     Long(278, {rowsPerStrip});
+    return *this;
+  }
+  // Tiles of tileWidth x tileLength, each its own block, in the order the file lists them.
+  TiffBuilder& Tiles(const std::vector<Bytes>& tiles, std::uint32_t tileWidth, std::uint32_t tileLength) {
+    std::vector<std::uint32_t> offsets;
+    std::vector<std::uint32_t> counts;
+    for (const Bytes& tile : tiles) {
+      offsets.push_back(Data(tile));
+      counts.push_back(static_cast<std::uint32_t>(tile.size()));
+    }
+    Remove(273).Remove(278).Remove(279);
+    Long(322, {tileWidth}).Long(323, {tileLength});
+    Long(324, offsets).Long(325, counts);
     return *this;
   }
   TiffBuilder& NextDirectory() {
@@ -215,13 +231,14 @@ struct Loaded {
   TBitmap bitmap;
   TIOParams params;
   bool aborted = false;
+  std::string damage;  // what a partial picture lacks
   std::int32_t count = -1;
 };
 
 void Load(const Bytes& file, Loaded& out, bool paramsOnly = false) {
   TMemoryStream stream(file);
-  TiffReadStream(stream, out.bitmap, out.params, paramsOnly, TProgressContext{{}, nullptr, &out.aborted},
-                 &out.count);
+  TiffReadStream(stream, out.bitmap, out.params, paramsOnly,
+                 TProgressContext{{}, nullptr, &out.aborted, &out.damage}, &out.count);
 }
 
 std::vector<TRGB> Pixels(const TBitmap& bitmap) {
@@ -573,13 +590,483 @@ TEST(TiffCompression, JpegStripsDecodeAsTheirJpegData) {
   EXPECT_EQ(old.params.TiffCompression, 6);
 }
 
+// A zlib stream of the bytes, as Deflate strips and tiles hold them.
+Bytes Deflated(const Bytes& raw) {
+  uLongf size = compressBound(static_cast<uLong>(raw.size()));
+  Bytes out(size);
+  EXPECT_EQ(compress2(out.data(), &size, raw.data(), static_cast<uLong>(raw.size()), 9), Z_OK);
+  out.resize(size);
+  return out;
+}
+
+// A zlib stream of the bytes in which the first `split` of them end on a whole byte (a full
+// flush), `flushed` bytes into the stream: the data after that can be broken without touching them.
+Bytes DeflatedInTwo(const Bytes& raw, std::size_t split, std::size_t& flushed) {
+  z_stream stream{};
+  EXPECT_EQ(deflateInit(&stream, 9), Z_OK);
+  Bytes out(compressBound(static_cast<uLong>(raw.size())) + 64);
+  Bytes input = raw;
+  stream.next_in = input.data();
+  stream.avail_in = static_cast<uInt>(split);
+  stream.next_out = out.data();
+  stream.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(deflate(&stream, Z_FULL_FLUSH), Z_OK);
+  flushed = out.size() - stream.avail_out;
+  stream.avail_in = static_cast<uInt>(raw.size() - split);
+  EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+  out.resize(out.size() - stream.avail_out);
+  deflateEnd(&stream);
+  return out;
+}
+
+TEST(TiffCompression, DeflateWithAndWithoutDifferencing) {
+  // The rows of the LZW case above, stored as differences from the pixel to the left.
+  const Bytes differences = {10, 20, 30, 5, 5, 5, 250, 0, 1, /**/ 0, 0, 0, 1, 2, 3, 255, 255, 255};
+  const std::vector<TRGB> undone = {Rgb(10, 20, 30), Rgb(15, 25, 35), Rgb(9, 25, 36),
+                                    Rgb(0, 0, 0),    Rgb(1, 2, 3),    Rgb(0, 1, 2)};
+  // Adobe's code and the older one hold the same zlib stream.
+  for (const int compression : {8, 32946}) {
+    for (const bool big : {false, true}) {
+      const std::string what = std::to_string(compression) + (big ? " big-endian" : " little-endian");
+      TiffBuilder plain(big);
+      plain.Image(3, 2, {8, 8, 8}, 2, Deflated(kSixBytes), compression);
+      Loaded loaded;
+      loaded.params.TiffCompression = 5;
+      Load(plain.Build(), loaded);
+      ASSERT_FALSE(loaded.aborted) << what;
+      EXPECT_EQ(Pixels(loaded.bitmap), kSix) << what;
+      // The record has no code for Deflate; the writer would save the image uncompressed.
+      EXPECT_EQ(loaded.params.TiffCompression, 0) << what;
+
+      TiffBuilder predicted(big);
+      predicted.Image(3, 2, {8, 8, 8}, 2, Deflated(differences), compression).Short(317, {2});
+      Loaded colour;
+      Load(predicted.Build(), colour);
+      ASSERT_FALSE(colour.aborted) << what;
+      EXPECT_EQ(Pixels(colour.bitmap), undone) << what;
+
+      // 16-bit differences wrap at 16 bits, in the file's byte order; each strip is a stream.
+      TiffBuilder wide(big);
+      wide.Image(3, 2, {16}, 1, {}, compression).Short(317, {2});
+      wide.Strips(
+          {Deflated(wide.Samples16({0x7F00, 0x0100, 0xFFFF})), Deflated(wide.Samples16({0, 0x8000, 0}))}, 1);
+      Loaded grey;
+      Load(wide.Build(), grey);
+      ASSERT_FALSE(grey.aborted) << what;
+      EXPECT_EQ(Pixels(grey.bitmap),
+                (std::vector<TRGB>{Grey(127), Grey(128), Grey(127), Grey(0), Grey(128), Grey(128)}))
+          << what;
+    }
+  }
+}
+
+// ---------------------------------------------------------------- tiles
+
+// 5 x 3 picture of fifteen different RGB pixels, and the same as three planes.
+Bytes FifteenBytes() {
+  Bytes bytes;
+  for (int i = 0; i < 15; ++i) {
+    bytes.push_back(static_cast<std::uint8_t>(i + 1));
+    bytes.push_back(static_cast<std::uint8_t>(100 + 7 * i));
+    bytes.push_back(static_cast<std::uint8_t>(250 - 11 * i));
+  }
+  return bytes;
+}
+
+std::vector<TRGB> FifteenPixels() {
+  const Bytes bytes = FifteenBytes();
+  std::vector<TRGB> pixels;
+  for (std::size_t i = 0; i < bytes.size(); i += 3)
+    pixels.push_back(Rgb(bytes[i], bytes[i + 1], bytes[i + 2]));
+  return pixels;
+}
+
+// Cuts a picture of `pixelBytes`-byte pixels into tiles, row of tiles after row of tiles. The
+// parts of tiles that lie beyond the picture hold 0xEE, which must never show.
+std::vector<Bytes> TilesOf(const Bytes& picture, int width, int height, int pixelBytes, int tileWidth,
+                           int tileLength) {
+  std::vector<Bytes> tiles;
+  for (int top = 0; top < height; top += tileLength) {
+    for (int left = 0; left < width; left += tileWidth) {
+      Bytes tile;
+      for (int y = top; y < top + tileLength; ++y) {
+        for (int x = left; x < left + tileWidth; ++x) {
+          for (int b = 0; b < pixelBytes; ++b) {
+            const bool inside = x < width && y < height;
+            tile.push_back(inside ? picture[static_cast<std::size_t>((y * width + x) * pixelBytes + b)]
+                                  : 0xEE);
+          }
+        }
+      }
+      tiles.push_back(tile);
+    }
+  }
+  return tiles;
+}
+
+// Horizontal differencing of 8-bit samples, `stride` samples back, row by row.
+Bytes Differenced(Bytes data, std::size_t rowBytes, std::size_t stride) {
+  for (std::size_t row = 0; row < data.size(); row += rowBytes) {
+    for (std::size_t i = rowBytes - 1; i >= stride; --i) {
+      data[row + i] = static_cast<std::uint8_t>(data[row + i] - data[row + i - stride]);
+    }
+  }
+  return data;
+}
+
+Bytes PackBitsRows(const Bytes& data, std::size_t rowBytes) {
+  Bytes out;
+  for (std::size_t at = 0; at < data.size(); at += rowBytes) PackBitsEncode(data.data() + at, rowBytes, out);
+  return out;
+}
+
+struct TileCoding {
+  const char* what;
+  int compression;
+  bool predictor;
+};
+
+class TiffTiles : public ::testing::TestWithParam<bool> {
+ protected:
+  bool big() const { return GetParam(); }
+  // Codes each tile's rows of rowBytes bytes with the coding.
+  static std::vector<Bytes> Coded(std::vector<Bytes> tiles, const TileCoding& coding, std::size_t rowBytes,
+                                  std::size_t stride) {
+    for (Bytes& tile : tiles) {
+      if (coding.predictor) tile = Differenced(tile, rowBytes, stride);
+      switch (coding.compression) {
+        case 32773: tile = PackBitsRows(tile, rowBytes); break;
+        case 5: tile = LzwStrip(tile, rowBytes); break;
+        case 8:
+        case 32946: tile = Deflated(tile); break;
+        default: break;
+      }
+    }
+    return tiles;
+  }
+  static void Read(const TiffBuilder& builder, Loaded& loaded) {
+    loaded.params.TiffLzwDecompress = TiffLzwDecode;
+    Load(builder.Build(), loaded);
+    EXPECT_FALSE(loaded.aborted);
+    EXPECT_EQ(loaded.damage, "");
+  }
+  static std::vector<TRGB> PixelsRead(const TiffBuilder& builder) {
+    Loaded loaded;
+    Read(builder, loaded);
+    return Pixels(loaded.bitmap);
+  }
+};
+
+const TileCoding kTileCodings[] = {
+    {"none", 1, false},           {"PackBits", 32773, false}, {"LZW", 5, false},
+    {"LZW differenced", 5, true}, {"Deflate", 8, false},      {"Deflate differenced", 8, true},
+    {"old Deflate", 32946, true},
+};
+
+TEST_P(TiffTiles, EveryCompressionCropsTilesAtTheEdges) {
+  // 5 x 3 in tiles of 2 x 2: three across and two down, the last column and row half off the picture.
+  for (const TileCoding& coding : kTileCodings) {
+    TiffBuilder b(big());
+    b.Image(5, 3, {8, 8, 8}, 2, {}, coding.compression);
+    b.Tiles(Coded(TilesOf(FifteenBytes(), 5, 3, 3, 2, 2), coding, 6, 3), 2, 2);
+    if (coding.predictor) b.Short(317, {2});
+    Loaded loaded;
+    Read(b, loaded);
+    EXPECT_EQ(loaded.bitmap.Width(), 5) << coding.what;
+    EXPECT_EQ(Pixels(loaded.bitmap), FifteenPixels()) << coding.what;
+  }
+}
+
+TEST_P(TiffTiles, SeparatePlanesHaveTilesOfTheirOwn) {
+  const Bytes picture = FifteenBytes();
+  std::vector<Bytes> tiles;
+  for (int plane = 0; plane < 3; ++plane) {
+    Bytes samples;
+    for (std::size_t i = static_cast<std::size_t>(plane); i < picture.size(); i += 3)
+      samples.push_back(picture[i]);
+    // Tiles of 4 x 2: the second column is three quarters off the picture.
+    for (Bytes& tile : TilesOf(samples, 5, 3, 1, 4, 2)) tiles.push_back(Deflated(Differenced(tile, 4, 1)));
+  }
+  TiffBuilder b(big());
+  b.Image(5, 3, {8, 8, 8}, 2, {}, 8).Short(284, {2}).Short(317, {2});
+  b.Tiles(tiles, 4, 2);
+  EXPECT_EQ(PixelsRead(b), FifteenPixels());
+}
+
+TEST_P(TiffTiles, OrientationTurnsTiledPicturesAsStrips) {
+  for (std::uint32_t orientation = 1; orientation <= 8; ++orientation) {
+    TiffBuilder strips(big());
+    strips.Image(5, 3, {8, 8, 8}, 2, FifteenBytes()).Short(274, {orientation});
+    TiffBuilder tiled(big());
+    tiled.Image(5, 3, {8, 8, 8}, 2, {}).Short(274, {orientation});
+    tiled.Tiles(TilesOf(FifteenBytes(), 5, 3, 3, 2, 2), 2, 2);
+    Loaded expected;
+    Read(strips, expected);
+    Loaded got;
+    Read(tiled, got);
+    EXPECT_EQ(got.bitmap.Width(), expected.bitmap.Width()) << orientation;
+    EXPECT_EQ(Pixels(got.bitmap), Pixels(expected.bitmap)) << orientation;
+  }
+}
+
+TEST_P(TiffTiles, TwoColourTilesOfAnyWidth) {
+  // 13 x 3 two-colour pixels in tiles that start inside a byte of the bitmap's rows (5), at whole
+  // bytes (8) and wider than the picture (16); tile padding bits are set and must not show.
+  const int width = 13;
+  const int height = 3;
+  const auto bit = [](int x, int y) { return (x * 3 + y * 5) % 7 < 3; };
+  Bytes rows;
+  for (int y = 0; y < height; ++y) {
+    Bytes row(2, 0);
+    for (int x = 0; x < width; ++x) {
+      if (bit(x, y)) row[static_cast<std::size_t>(x / 8)] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
+    }
+    rows.insert(rows.end(), row.begin(), row.end());
+  }
+  for (const int tileWidth : {5, 8, 16}) {
+    for (const std::uint32_t orientation : {1u, 4u, 6u}) {
+      std::vector<Bytes> tiles;
+      const int tileRowBytes = (tileWidth + 7) / 8;
+      for (int top = 0; top < height; top += 2) {
+        for (int left = 0; left < width; left += tileWidth) {
+          Bytes tile(static_cast<std::size_t>(tileRowBytes * 2), 0xFF);
+          for (int y = top; y < top + 2 && y < height; ++y) {
+            for (int x = left; x < left + tileWidth && x < width; ++x) {
+              auto& byte = tile[static_cast<std::size_t>((y - top) * tileRowBytes + (x - left) / 8)];
+              const auto mask = static_cast<std::uint8_t>(0x80 >> ((x - left) % 8));
+              byte = static_cast<std::uint8_t>(bit(x, y) ? byte | mask : byte & ~mask);
+            }
+          }
+          tiles.push_back(tile);
+        }
+      }
+      TiffBuilder strips(big());
+      strips.Image(width, height, {1}, 1, rows).Short(274, {orientation});
+      TiffBuilder tiled(big());
+      tiled.Image(width, height, {1}, 1, {}).Short(274, {orientation});
+      tiled.Tiles(tiles, static_cast<std::uint32_t>(tileWidth), 2);
+      Loaded got;
+      Read(tiled, got);
+      Loaded expected;
+      Read(strips, expected);
+      ASSERT_EQ(got.bitmap.PixelFormat(), pf1bit);
+      EXPECT_EQ(Bits(got.bitmap), Bits(expected.bitmap)) << tileWidth << " " << orientation;
+      // The padding bits of each bitmap row stay clear.
+      if (orientation == 1) {
+        EXPECT_EQ(got.bitmap.ScanLine(0)[1] & 0x07, 0) << tileWidth;
+      }
+    }
+  }
+}
+
+TEST_P(TiffTiles, ATileLargerThanThePicture) {
+  // Writers give small pictures their usual 256 x 256 tile; only its top left corner is shown.
+  Bytes tile(256 * 256 * 3, 0xEE);
+  const Bytes picture = FifteenBytes();
+  for (std::size_t y = 0; y < 3; ++y) std::copy_n(picture.begin() + 15 * y, 15, tile.begin() + 768 * y);
+  TiffBuilder b(big());
+  b.Image(5, 3, {8, 8, 8}, 2, {}, 8).Tiles({Deflated(tile)}, 256, 256);
+  EXPECT_EQ(PixelsRead(b), FifteenPixels());
+}
+
+INSTANTIATE_TEST_SUITE_P(ByteOrder, TiffTiles, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& param) {
+                           return param.param ? "BigEndian" : "LittleEndian";
+                         });
+
+TEST(TiffHostile, TilesThatCannotBeDecoded) {
+  struct Case {
+    const char* what;
+    TiffBuilder builder;
+  };
+  const std::vector<Bytes> tiles = TilesOf(FifteenBytes(), 5, 3, 3, 2, 2);
+  std::vector<Case> cases;
+  cases.push_back({"zero tile width", TiffBuilder()});
+  cases.back().builder.Image(5, 3, {8, 8, 8}, 2, {}).Tiles(tiles, 2, 2).Long(322, {0});
+  cases.push_back({"zero tile length", TiffBuilder()});
+  cases.back().builder.Image(5, 3, {8, 8, 8}, 2, {}).Tiles(tiles, 2, 2).Long(323, {0});
+  cases.push_back({"no tile length", TiffBuilder()});
+  cases.back().builder.Image(5, 3, {8, 8, 8}, 2, {}).Tiles(tiles, 2, 2).Remove(323);
+  cases.push_back({"tiles wider than any picture", TiffBuilder()});
+  cases.back().builder.Image(5, 3, {8, 8, 8}, 2, {}).Tiles(tiles, 2, 2).Long(322, {0x80000000});
+  cases.push_back({"tiles longer than any picture", TiffBuilder()});
+  cases.back().builder.Image(5, 3, {8, 8, 8}, 2, {}).Tiles(tiles, 2, 2).Long(323, {70000});
+  {
+    // Thousands of tiles of a large picture all pointing at the same few hundred bytes of LZW:
+    // the data is counted once, and it cannot fill the bitmap.
+    cases.push_back({"tiles sharing their data", TiffBuilder()});
+    TiffBuilder& b = cases.back().builder;
+    b.Image(8000, 8000, {8}, 1, {}, 5);
+    const std::uint32_t at = b.Data(LzwStrip(Bytes(400, 7), 400));
+    b.Long(322, {64}).Long(323, {64}).Remove(273).Remove(278).Remove(279);
+    b.Long(324, std::vector<std::uint32_t>(125 * 125, at));
+    b.Long(325, std::vector<std::uint32_t>(125 * 125, 400));
+  }
+  for (Case& c : cases) {
+    Loaded loaded;
+    loaded.params.TiffLzwDecompress = TiffLzwDecode;
+    Load(c.builder.Build(), loaded);
+    EXPECT_TRUE(loaded.aborted) << c.what;
+    EXPECT_LE(loaded.bitmap.Width(), 1) << c.what;
+    EXPECT_EQ(loaded.damage, "") << c.what;
+  }
+}
+
+// ---------------------------------------------------------------- damaged data
+
+// The file with its one strip at its very end and only `kept` bytes of it there: a file cut short.
+Bytes WithStripCutAtTheEnd(TiffBuilder builder, const Bytes& strip, std::size_t kept) {
+  builder.Long(273, {0}).Long(279, {static_cast<std::uint32_t>(strip.size())});
+  const std::size_t size = builder.Build().size();
+  builder.Long(273, {static_cast<std::uint32_t>(size)});
+  Bytes file = builder.Build();
+  file.insert(file.end(), strip.begin(), strip.begin() + static_cast<std::ptrdiff_t>(kept));
+  return file;
+}
+
+// 3 x 8 pixels of RGB, every row different.
+Bytes EightRows() {
+  Bytes bytes;
+  for (int i = 0; i < 3 * 8 * 3; ++i) bytes.push_back(static_cast<std::uint8_t>(i * 37 + i / 9));
+  return bytes;
+}
+
+TEST(TiffDamage, DecodedRowsStayAndTheDamageIsNamed) {
+  const Bytes picture = EightRows();
+  // 3 x 200 pixels with repeats for the coders to find (data without any would be stored as it is,
+  // where no broken byte can be noticed).
+  Bytes tall;
+  for (int i = 0; i < 3 * 200 * 3; ++i) tall.push_back(static_cast<std::uint8_t>(i % 37 * 5 + i / 111 % 3));
+  struct Case {
+    const char* what;
+    Bytes file;
+    const Bytes* picture;
+    // The whole description, or where the decoder decides how far its data goes, the start of it
+    // followed by the number of rows kept.
+    std::string damage;
+    bool exact;
+  };
+  std::vector<Case> cases;
+  {
+    TiffBuilder b;
+    b.Image(3, 8, {8, 8, 8}, 2, {});
+    cases.push_back({"raw strip cut by the file's end", WithStripCutAtTheEnd(b, picture, 9 * 5 + 4), &picture,
+                     "the data ends after row 5 of 8", true});
+  }
+  {
+    TiffBuilder b;
+    b.Image(3, 200, {8, 8, 8}, 2, {}, 5);
+    const Bytes lzw = LzwStrip(tall, 9);
+    cases.push_back({"LZW strip cut by the file's end", WithStripCutAtTheEnd(b, lzw, lzw.size() / 2), &tall,
+                     "the data ends after row ", false});
+  }
+  {
+    TiffBuilder b;
+    b.Image(3, 200, {8, 8, 8}, 2, {}, 8);
+    const Bytes deflated = Deflated(tall);
+    cases.push_back({"Deflate strip cut by the file's end",
+                     WithStripCutAtTheEnd(b, deflated, deflated.size() / 2), &tall,
+                     "the data ends after row ", false});
+  }
+  {
+    // The first 100 rows end on a whole byte (a full flush); the bytes after them are broken, and
+    // 0xFF starts a block of a type that does not exist.
+    std::size_t flushed = 0;
+    Bytes deflated = DeflatedInTwo(tall, 9 * 100, flushed);
+    std::fill(deflated.begin() + static_cast<std::ptrdiff_t>(flushed), deflated.end(), 0xFF);
+    TiffBuilder b;
+    b.Image(3, 200, {8, 8, 8}, 2, deflated, 8);
+    cases.push_back({"Deflate data broken after a full flush", b.Build(), &tall,
+                     "the data is damaged after row 100 of 200", true});
+  }
+  {
+    // An LZW strip whose end code comes after half of its rows.
+    TiffBuilder b;
+    b.Image(3, 200, {8, 8, 8}, 2, LzwStrip(Bytes(tall.begin(), tall.begin() + 9 * 100), 9), 5);
+    cases.push_back(
+        {"LZW data ending early", b.Build(), &tall, "the data is damaged after row 100 of 200", true});
+  }
+  {
+    // Strips of two rows; the table has two of the four.
+    TiffBuilder b;
+    b.Image(3, 8, {8, 8, 8}, 2, {})
+        .Strips(
+            {Bytes(picture.begin(), picture.begin() + 18), Bytes(picture.begin() + 18, picture.begin() + 36)},
+            2);
+    cases.push_back({"a strip table shorter than the picture", b.Build(), &picture,
+                     "the data ends after row 4 of 8", true});
+  }
+  {
+    // Tiles of 2 x 4: the picture needs four, the table has three.
+    std::vector<Bytes> tiles = TilesOf(picture, 3, 8, 3, 2, 4);
+    tiles.pop_back();
+    TiffBuilder b;
+    b.Image(3, 8, {8, 8, 8}, 2, {}).Tiles(tiles, 2, 4);
+    cases.push_back({"a tile table shorter than the picture", b.Build(), &picture,
+                     "the data ends after tile 3 of 4", true});
+  }
+  for (const Case& c : cases) {
+    Loaded loaded;
+    loaded.params.TiffLzwDecompress = TiffLzwDecode;
+    Load(c.file, loaded);
+    EXPECT_TRUE(loaded.aborted) << c.what;
+    int kept = 0;
+    if (c.exact) {
+      EXPECT_EQ(loaded.damage, c.damage) << c.what;
+      // Tiles: the first row of tiles is whole.
+      kept = c.damage.find("tile") != std::string::npos
+                 ? 4
+                 : std::stoi(c.damage.substr(c.damage.rfind("row ") + 4));
+    } else {
+      ASSERT_EQ(loaded.damage.rfind(c.damage, 0), 0U) << c.what << ": " << loaded.damage;
+      kept = std::stoi(loaded.damage.substr(c.damage.size()));
+      EXPECT_GT(kept, 0) << c.what;
+      EXPECT_LT(kept, 200) << c.what;
+    }
+    ASSERT_EQ(loaded.bitmap.Width(), 3) << c.what;
+    const Bytes& p = *c.picture;
+    for (int y = 0; y < kept; ++y) {
+      for (int x = 0; x < 3; ++x) {
+        const auto at = static_cast<std::size_t>(9 * y + 3 * x);
+        ASSERT_EQ(PixelAt(loaded.bitmap, x, y), Rgb(p[at], p[at + 1], p[at + 2])) << c.what << " row " << y;
+      }
+    }
+  }
+}
+
+TEST(TiffDamage, NothingDecodedIsOnlyAFailure) {
+  const Bytes picture = EightRows();
+  std::vector<std::pair<const char*, Bytes>> files;
+  {
+    TiffBuilder b;
+    b.Image(3, 8, {8, 8, 8}, 2, {});
+    files.emplace_back("raw strip cut inside its first row", WithStripCutAtTheEnd(b, picture, 5));
+  }
+  {
+    TiffBuilder b;
+    b.Image(3, 8, {8, 8, 8}, 2, Bytes(40, 0xFF), 8);
+    files.emplace_back("Deflate data broken from its start", b.Build());
+  }
+  {
+    TiffBuilder b;
+    b.Image(3, 8, {8, 8, 8}, 2, {}).Tiles({}, 2, 4);
+    files.emplace_back("no tiles at all", b.Build());
+  }
+  for (const auto& [what, file] : files) {
+    Loaded loaded;
+    Load(file, loaded);
+    EXPECT_TRUE(loaded.aborted) << what;
+    EXPECT_EQ(loaded.damage, "") << what;
+  }
+}
+
 // ---------------------------------------------------------------- parameters
 
 TEST(TiffParams, TagsFillTheRecord) {
   TiffBuilder b(true);
   b.Image(3, 2, {8, 8, 8}, 2, kSixBytes);
   b.Rational(282, 118, 1).Rational(283, 0, 1).Short(296, {3});
-  b.Rational(286, 10, 4).Rational(287, 1, 1);
+  b.Rational(286, 254, 10).Rational(287, 1, 1);
   b.Ascii(269, "doc").Ascii(270, "a description").Ascii(285, "page");
   b.Short(297, {2, 5});
   Loaded loaded;
@@ -590,8 +1077,8 @@ TEST(TiffParams, TagsFillTheRecord) {
   EXPECT_FALSE(loaded.aborted);
   EXPECT_EQ(p.DpiX, 300);  // 118 dots per centimetre
   EXPECT_EQ(p.DpiY, DefaultResolution().dpiY);
-  EXPECT_EQ(p.TiffXPos, 6);  // 2.5 x 2.54 = 6.35
-  EXPECT_EQ(p.TiffYPos, 3);
+  EXPECT_EQ(p.TiffXPos, 10);  // 25.4 cm
+  EXPECT_EQ(p.TiffYPos, 0);   // 1 cm is 0.39 inch
   EXPECT_EQ(p.TiffDocumentName, "doc");
   EXPECT_EQ(p.TiffImageDescription, "a description");
   EXPECT_EQ(p.TiffPageName, "page");
@@ -624,6 +1111,60 @@ TEST(TiffParams, CompressionCodes) {
   Loaded loaded;
   Load(b.Build(), loaded, true);
   EXPECT_EQ(loaded.params.TiffCompression, 3);
+}
+
+TEST(TiffParams, ResolutionUnits) {
+  // Resolutions are dots per unit, positions lengths in it; without a unit both are taken as given.
+  const struct {
+    std::uint32_t unit;
+    std::uint32_t resolution;  // per unit
+    std::uint32_t position;    // tenths of the unit
+    std::int32_t dpi;
+    std::int32_t inches;
+  } cases[] = {
+      {2, 300, 35, 300, 4},    // 3.5 inches, a tie rounded to even
+      {3, 118, 254, 300, 10},  // 118 dots per centimetre; 25.4 cm
+      {3, 40, 127, 102, 5},    // 12.7 cm
+      {1, 72, 50, 72, 5},
+  };
+  for (const auto& c : cases) {
+    TiffBuilder b;
+    b.Image(3, 2, {8, 8, 8}, 2, kSixBytes).Short(296, {c.unit});
+    b.Rational(282, c.resolution, 1).Rational(283, c.resolution, 1);
+    b.Rational(286, c.position, 10).Rational(287, c.position, 10);
+    Loaded loaded;
+    Load(b.Build(), loaded, true);
+    EXPECT_EQ(loaded.params.DpiX, c.dpi) << c.unit;
+    EXPECT_EQ(loaded.params.DpiY, c.dpi) << c.unit;
+    EXPECT_EQ(loaded.params.TiffXPos, c.inches) << c.unit;
+    EXPECT_EQ(loaded.params.TiffYPos, c.inches) << c.unit;
+  }
+}
+
+TEST(TiffParams, ValuesWithoutACodeResetTheRecord) {
+  // A file after one that was LZW and CMYK: a compression or interpretation the record has no
+  // code for must not leave the earlier file's code standing.
+  const struct {
+    std::uint32_t compression;
+    std::uint32_t photometric;
+    int tiffCompression;
+    int tiffPhotometric;
+  } cases[] = {
+      {34712, 2, 0, 2},                    // JPEG 2000
+      {8, 1, 0, 1},                        // Deflate
+      {32946, 3, 0, 3}, {1, 32844, 0, 2},  // LogL
+      {5, 10, 5, 2},                       // ITU L*a*b*
+  };
+  for (const auto& c : cases) {
+    TiffBuilder b;
+    b.Image(3, 2, {8}, static_cast<int>(c.photometric), kSixBytes, static_cast<int>(c.compression));
+    Loaded loaded;
+    loaded.params.TiffCompression = 5;
+    loaded.params.TiffPhotometric = 5;
+    Load(b.Build(), loaded, true);
+    EXPECT_EQ(loaded.params.TiffCompression, c.tiffCompression) << c.compression << " " << c.photometric;
+    EXPECT_EQ(loaded.params.TiffPhotometric, c.tiffPhotometric) << c.compression << " " << c.photometric;
+  }
 }
 
 // ---------------------------------------------------------------- the directory chain
@@ -818,14 +1359,16 @@ TEST(TiffHostile, ImagesThatHaveNoDecoding) {
   cases.back().builder.Image(3, 1, {8, 8}, 2, kSixBytes);
   cases.push_back({"mixed depths", TiffBuilder()});
   cases.back().builder.Image(3, 1, {8, 8, 16}, 2, kSixBytes);
-  cases.push_back({"tiled", TiffBuilder()});
+  cases.push_back({"tiles without tile offsets", TiffBuilder()});
   cases.back().builder.Image(3, 2, {8}, 1, kSixBytes).Long(322, {16}).Long(323, {16});
   cases.push_back({"float samples", TiffBuilder()});
   cases.back().builder.Image(3, 2, {8}, 1, kSixBytes).Short(339, {3});
   cases.push_back({"fax of grey", TiffBuilder()});
   cases.back().builder.Image(3, 2, {8}, 1, kSixBytes, 4);
-  cases.push_back({"deflate", TiffBuilder()});
-  cases.back().builder.Image(3, 2, {8}, 1, kSixBytes, 8);
+  cases.push_back({"floating-point predictor", TiffBuilder()});
+  cases.back().builder.Image(3, 2, {8}, 1, kSixBytes, 8).Short(317, {3});
+  cases.push_back({"unknown compression", TiffBuilder()});
+  cases.back().builder.Image(3, 2, {8}, 1, kSixBytes, 34712);
   cases.push_back({"unknown photometric", TiffBuilder()});
   cases.back().builder.Image(3, 2, {8}, 9, kSixBytes);
   for (Case& c : cases) {
@@ -833,6 +1376,7 @@ TEST(TiffHostile, ImagesThatHaveNoDecoding) {
     Load(c.builder.Build(), loaded);
     EXPECT_TRUE(loaded.aborted) << c.what;
     EXPECT_LE(loaded.bitmap.Width(), 1) << c.what;
+    EXPECT_EQ(loaded.damage, "") << c.what;
   }
 }
 
