@@ -1,11 +1,12 @@
 #pragma once
 
 // Runs a reader over fuzz input twice, for the parameters only and for the image, with a progress
-// handler set so that the reporting paths run too. `read` takes (stream, bitmap, params,
-// paramsOnly, progress).
+// handler set and a place for the damage text, so that the reporting paths run too. `read` takes (stream,
+// bitmap, params, paramsOnly, progress).
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "image/Bitmap.h"
 #include "io/IOParams.h"
@@ -22,7 +23,8 @@ void RunReaderTwice(const std::uint8_t* data, std::size_t size, Read read) {
     TBitmap bitmap;
     TIOParams params;
     bool aborting = false;
-    const TProgressContext progress{[](TObject&, int) {}, &sender, &aborting};
+    std::string damage;
+    const TProgressContext progress{[](TObject&, int) {}, &sender, &aborting, &damage};
     read(stream, bitmap, params, paramsOnly, progress);
   }
 }

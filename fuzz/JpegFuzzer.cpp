@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "io/JpegCodec.h"
 
@@ -20,10 +21,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       params.Height = 16;
       params.JpegDctMethod = static_cast<std::uint8_t>(size % 3);
       bool aborting = false;
+      std::string damage;
       TProgressContext progress;
       progress.onProgress = [](TObject&, int) {};
       progress.sender = &sender;
       progress.aborting = &aborting;
+      progress.damage = &damage;
       JpegReadStream(stream, bitmap, params, paramsOnly, progress);
       if (!paramsOnly && !bitmap.Empty() && bitmap.Width() <= 64 && bitmap.Height() <= 64) {
         TMemoryStream out;

@@ -3,7 +3,7 @@
 
 Pillow writes the layouts: grey, RGB with 4:2:0, 4:2:2 and 4:4:4 sampling, progressive, optimised
 Huffman tables, restart intervals, Adobe CMYK, and JFIF densities in dots per inch and per
-centimetre. Every file stays under 4 KB.
+centimetre, and two files cut short. Every file stays under 4 KB.
 """
 import io
 import os
@@ -42,6 +42,17 @@ def main():
     save("cmyk.jpg", rgb.convert("CMYK"), quality=75)
     save("dpi.jpg", rgb, quality=75, dpi=(300, 150))
     save("grey_progressive.jpg", picture(33, 9).convert("L"), quality=75, progressive=True)
+    # Cut short: inside the scan of a sequential file, and inside a later scan of a progressive one.
+    save("rgb_large.jpg", picture(64, 48), quality=75)
+    cut("cut.jpg", "rgb_large.jpg", 0.7)
+    cut("progressive_cut.jpg", "progressive.jpg", 0.7)
+
+
+def cut(name, source, share):
+    with open(os.path.join(FOLDER, source), "rb") as f:
+        data = f.read()
+    with open(os.path.join(FOLDER, name), "wb") as f:
+        f.write(data[:int(len(data) * share)])
 
 
 if __name__ == "__main__":

@@ -3,7 +3,7 @@
 
 Pillow writes the modes it supports (1, L, P, RGB, run-length coded); the layouts it does not
 write (raw data, 2- and 4-bit single planes, four 1-bit planes, runs that continue into the next
-line) and a few damaged files are put together by hand below. Every file stays under 4 KB.
+line) and a few damaged files (a cut true-colour file among them) are put together by hand below. Every file stays under 4 KB.
 """
 import os
 import struct
@@ -65,6 +65,12 @@ def hand_made_files():
     # Bytes per line smaller than the width needs, and larger.
     write("short-lines.pcx", header(8, 3, 40, 2, 2, 0) + bytes(range(12)))
     write("long-lines.pcx", header(8, 3, 2, 2, 30, 0) + bytes(180))
+    # True colour cut inside its sixth row: five rows to keep.
+    lines = b"".join(rle(bytes((x * 7 + y * 13 + plane * 50) % 256 for x in range(24)))
+                     for y in range(12) for plane in range(3))
+    whole = header(8, 3, 24, 12, 24, 1) + lines
+    row = len(lines) // 12
+    write("rgb-cut.pcx", whole[:128 + 5 * row + row // 2])
     # A header claiming a huge image over a few bytes.
     write("huge-claim.pcx", header(8, 3, 65535, 65535, 65535, 1) + bytes([0xFF, 0x01] * 8))
 

@@ -4,7 +4,8 @@
 Pillow writes the modes it supports (1, L, LA, 16-bit grey, palettes at 1, 2, 4 and 8 bits, RGB,
 RGBA, with tRNS and bKGD). The layouts it does not write (2- and 4-bit grey, 16-bit colour and
 alpha, Adam7 interlacing) come from tests/interop/png_tool.py, and a few damaged files are made
-from a good one below: a cut IDAT, a missing IEND, a bad CRC, a huge declared size. Every file stays
+from a good one below: a cut IDAT, a missing IEND, a bad CRC, a huge declared size, and files whose image data comes
+in small chunks cut half way, so that rows decode before the cut. Every file stays
 under 4 KB.
 """
 import os
@@ -23,6 +24,21 @@ def tool(*arguments):
 
 def chunk(kind, data):
     return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
+
+
+def rechunked_and_cut(png):
+    """The file with its image data split into 64-byte IDAT chunks, cut in the middle of them."""
+    at, head, data = 8, b"", b""
+    while at < len(png):
+        length = struct.unpack(">I", png[at:at + 4])[0]
+        kind = png[at + 4:at + 8]
+        if kind == b"IDAT":
+            data += png[at + 8:at + 8 + length]
+        elif not data:
+            head += png[at:at + 12 + length]
+        at += 12 + length
+    chunks = b"".join(chunk(b"IDAT", data[i:i + 64]) for i in range(0, len(data), 64))
+    return png[:8] + head + chunks[:len(chunks) // 2]
 
 
 def main():
@@ -54,6 +70,10 @@ def main():
         + good[33:],
         "too-wide.png": good[:8] + chunk(b"IHDR", struct.pack(">IIBBBBB", 70000, 1, 8, 2, 0, 0, 0)) + good[33:],
     }
+    # The image data in small chunks, cut half way: the rows of the chunks before the cut decode.
+    for source, name in (("pillow-rgb.png", "cut-small-idats.png"), ("raw-8-2-adam7.png", "cut-small-idats-adam7.png")):
+        with open(os.path.join(OUT, source), "rb") as f:
+            damaged[name] = rechunked_and_cut(f.read())
     for name, data in damaged.items():
         with open(os.path.join(OUT, name), "wb") as f:
             f.write(data)

@@ -21,14 +21,20 @@ TDateTime Today() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
-  // Days from 1899-12-30 to the civil date, by the proleptic Gregorian day count.
-  const int year = local.tm_year + 1900 - (local.tm_mon < 2 ? 1 : 0);
-  const int month = (local.tm_mon + 9) % 12;  // March = 0
-  const int era = (year >= 0 ? year : year - 399) / 400;
-  const int yearOfEra = year - era * 400;
-  const int dayOfYear = (153 * month + 2) / 5 + local.tm_mday - 1;
-  const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  const long daysSince1970 = static_cast<long>(era) * 146097 + dayOfEra - 719468;
+  // tm_mon counts months from 0.
+  return EncodeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+}
+
+TDateTime EncodeDate(int year, int month, int day) {
+  // Days from 1970-01-01 by the proleptic Gregorian day count, in years that begin in March so
+  // that the leap day ends a year.
+  const long y = static_cast<long>(year) - (month <= 2 ? 1 : 0);
+  const long monthFromMarch = (month + 9) % 12;
+  const long era = (y >= 0 ? y : y - 399) / 400;
+  const long yearOfEra = y - era * 400;
+  const long dayOfYear = (153 * monthFromMarch + 2) / 5 + day - 1;
+  const long dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  const long daysSince1970 = era * 146097 + dayOfEra - 719468;
   constexpr long kDays1899To1970 = 25569;
   return static_cast<TDateTime>(daysSince1970 + kDays1899To1970);
 }

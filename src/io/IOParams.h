@@ -78,6 +78,8 @@ TDefaultResolution& DefaultResolution();
 using TDateTime = double;
 // Today's local date at 00:00.
 TDateTime Today();
+// The civil date (proleptic Gregorian; month 1..12, day 1..31) at 00:00.
+TDateTime EncodeDate(int year, int month, int day);
 
 class TIOParams : public TObject {
  public:

@@ -4,6 +4,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <exception>
+#include <string>
 #include <vector>
 
 // jpeglib.h needs size_t and FILE declared before it.
@@ -21,8 +22,6 @@ constexpr std::size_t kChunkBytes = 64 * 1024;
 // A progressive or multi-scan file may hold any number of scans, and every scan walks the whole
 // coefficient buffer. Real encoders write a few dozen at most; more than this is an attack.
 constexpr int kMaxScans = 500;
-// The most rows handed to one jpeg_read_scanlines call. The library asks for at most 4.
-constexpr int kMaxRowGroup = 16;
 // What the source manager hands over when the stream has no more data: an end-of-image marker,
 // so the library finishes the image instead of waiting for bytes that will never come.
 constexpr JOCTET kFakeEoi[2] = {0xFF, JPEG_EOI};
@@ -178,9 +177,18 @@ struct TReadJob {
   TSourceManager source;
   jpeg_progress_mgr monitor{};
   std::vector<JOCTET> chunk;
-  std::vector<std::uint8_t> work;  // CMYK rows as delivered, 4 bytes per pixel
+  std::vector<std::uint8_t> work;  // a CMYK row as delivered, 4 bytes per pixel
   bool cmyk = false;
   bool allRowsRead = false;
+  // A picture of one scan whose data gave out: the rows above `goodRows` came from real data.
+  bool rowsCut = false;
+  int goodRows = 0;
+  // A picture of several scans (progressive, or one scan per component) is taken in whole before
+  // its first row: its data ended inside scan `lastScan`, or after it with scans still to come.
+  bool scansCut = false;
+  bool cutInsideScan = false;
+  bool progressive = false;
+  int lastScan = 0;
 
   TReadJob() = default;
   TReadJob(const TReadJob&) = delete;
@@ -276,15 +284,27 @@ void CmykRowToBgr(const std::uint8_t* cmyk, std::uint8_t* bgr, int width) {
 }
 
 // True when pixels had to be made up because their compressed data is missing: a file cut off
-// inside a scan, or a scan cut short by a marker. A file that lacks only its end-of-image marker,
-// or a progressive file that ends between two scans, loses nothing it holds and loads normally;
-// other warnings (stray bytes between segments and the like) do not stop a load either.
+// inside a scan, or a scan cut short by a marker. A file that lacks only its end-of-image marker
+// loses nothing it holds and loads normally; other warnings (stray bytes between segments and the
+// like) do not stop a load either.
 bool CutShort(const TReadJob& job) {
   return job.error.dataMissing;
 }
 
+// True when every coefficient of every component has come in to its last bit. Only progressive
+// files keep this count; a progressive file that stops between two scans lacks the later ones.
+bool AllCoefficientsIn(const jpeg_decompress_struct& cinfo) {
+  if (cinfo.coef_bits == nullptr) return true;
+  for (int c = 0; c < cinfo.num_components; ++c) {
+    for (int k = 0; k < DCTSIZE2; ++k) {
+      if (cinfo.coef_bits[c][k] != 0) return false;
+    }
+  }
+  return true;
+}
+
 // Starts decompressing and reads every row into the prepared bitmap. False on a library error,
-// a premature end of the data, or an abort.
+// data that gave out inside the rows, or an abort; the job then says which rows are real.
 bool DecodeRows(TReadJob& job, TBitmap& bitmap, const TProgressContext& progress) {
   jpeg_decompress_struct& cinfo = job.cinfo;
   if (setjmp(job.error.jump) != 0) return false;
@@ -295,30 +315,52 @@ bool DecodeRows(TReadJob& job, TBitmap& bitmap, const TProgressContext& progress
       cinfo.output_components != (job.cmyk ? 4 : 3)) {
     return false;
   }
-  const int group = std::clamp(cinfo.rec_outbuf_height, 1, kMaxRowGroup);
-  JSAMPROW rows[kMaxRowGroup];
+  // A file of several scans has been read to its end by now; what is missing of it thins out
+  // the whole picture (or leaves components out), so every row is read and the damage noted.
+  const bool wholeFileRead = jpeg_has_multiple_scans(&cinfo) != 0;
+  if (wholeFileRead) {
+    job.lastScan = cinfo.input_scan_number;
+    job.progressive = cinfo.progressive_mode != 0;
+    job.cutInsideScan = CutShort(job);
+    job.scansCut = job.cutInsideScan || (job.source.hitEnd && !AllCoefficientsIn(cinfo));
+  }
+  // One row a call: the bitmap's rows lie upward in memory, and a warning about missing data
+  // then names the first row that holds made-up pixels.
   while (cinfo.output_scanline < cinfo.output_height) {
-    const int first = static_cast<int>(cinfo.output_scanline);
-    const int count = std::min(group, height - first);
-    // The bitmap's rows lie upward in memory, so each row gets its own pointer.
-    for (int i = 0; i < count; ++i) {
-      rows[i] =
-          job.cmyk ? job.work.data() + static_cast<std::size_t>(i) * width * 4 : bitmap.ScanLine(first + i);
-    }
-    const auto got = static_cast<int>(jpeg_read_scanlines(&cinfo, rows, static_cast<JDIMENSION>(count)));
-    if (job.cmyk) {
-      for (int i = 0; i < got; ++i) CmykRowToBgr(rows[i], bitmap.ScanLine(first + i), width);
-    }
+    const int y = static_cast<int>(cinfo.output_scanline);
+    JSAMPROW row = job.cmyk ? job.work.data() : bitmap.ScanLine(y);
+    const auto got = static_cast<int>(jpeg_read_scanlines(&cinfo, &row, 1));
+    if (job.cmyk && got == 1) CmykRowToBgr(row, bitmap.ScanLine(y), width);
     if (progress.HasHandler()) {
       progress.Report(static_cast<int>(std::int64_t{cinfo.output_scanline} * 100 / height));
     }
-    if (progress.Aborted() || got == 0 || CutShort(job)) return false;
+    if (!wholeFileRead && CutShort(job)) {
+      job.rowsCut = true;
+      job.goodRows = y;
+      return false;
+    }
+    if (progress.Aborted() || got == 0) return false;
   }
   // Every pixel is in: what follows the last scan (trailing markers up to the end marker) cannot
   // spoil the picture any more, so a fault there does not fail the load.
   job.allRowsRead = true;
-  jpeg_finish_decompress(&cinfo);
+  if (!job.scansCut) jpeg_finish_decompress(&cinfo);
   return true;
+}
+
+// What a read that lost part of its data keeps and says. The texts are for the user.
+void ReportDamage(const TReadJob& job, int height, const TProgressContext& progress) {
+  const std::string how = job.source.hitEnd ? "the data ends" : "the data is damaged";
+  if (job.rowsCut && job.goodRows > 0) {
+    progress.AbortWithPartialImage(how + " after row " + std::to_string(job.goodRows) + " of " +
+                                   std::to_string(height));
+  } else if (job.scansCut && job.allRowsRead) {
+    progress.AbortWithPartialImage(
+        how + (job.cutInsideScan ? " in scan " : " after scan ") + std::to_string(job.lastScan) +
+        (job.progressive ? ", so the picture lacks detail" : ", so part of the picture is missing"));
+  } else {
+    progress.Abort();
+  }
 }
 
 // The compressor's share, living in JpegWriteStream's frame like the reader's.
@@ -434,8 +476,8 @@ void JpegReadStream(TStream& stream, TBitmap& bitmap, TIOParams& params, bool pa
     ok = ImageSizeAllowed(params.Width, params.Height, pf24bit);
     if (ok) {
       PrepareBitmap(bitmap, params.Width, params.Height, pf24bit);
-      if (job.cmyk) job.work.resize(static_cast<std::size_t>(kMaxRowGroup) * params.Width * 4);
-      ok = DecodeRows(job, bitmap, progress) || job.allRowsRead;
+      if (job.cmyk) job.work.resize(static_cast<std::size_t>(params.Width) * 4);
+      ok = (DecodeRows(job, bitmap, progress) || job.allRowsRead) && !job.scansCut;
     }
   }
   jpeg_destroy_decompress(&job.cinfo);
@@ -443,8 +485,12 @@ void JpegReadStream(TStream& stream, TBitmap& bitmap, TIOParams& params, bool pa
   if (!job.source.hitEnd && job.source.pub.bytes_in_buffer > 0 && !job.source.failure) {
     stream.Seek(stream.Position() - static_cast<std::int64_t>(job.source.pub.bytes_in_buffer));
   }
+  if (job.source.failure) {
+    progress.Abort();
+    std::rethrow_exception(job.source.failure);
+  }
+  if (!ok && !progress.Aborted()) ReportDamage(job, params.Height, progress);
   if (!ok) progress.Abort();
-  if (job.source.failure) std::rethrow_exception(job.source.failure);
 }
 
 void JpegWriteStream(TStream& stream, TBitmap& bitmap, TIOParams& params, const TProgressContext& progress) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "io/ColorQuantizer.h"
@@ -382,8 +383,11 @@ class TLineDecoder {
 // but the end of each group.
 constexpr std::size_t kGroupBytes = 128 * 1024;
 
+// `paletteLost`: the 256-colour table at the end of the data has no marker before it, so if the rows
+// run out, the table was row data and the colours are not the file's.
 void DecodeRows(TLineDecoder& decoder, int bits, int planes, std::size_t bytesPerLine,
-                const TPalette& palette, TBitmap& bitmap, const TProgressContext& progress) {
+                const TPalette& palette, bool paletteLost, TBitmap& bitmap,
+                const TProgressContext& progress) {
   const int width = bitmap.Width();
   const int height = bitmap.Height();
   // Each plane line holds a whole file line and at least the bytes the width needs; a header
@@ -406,7 +410,10 @@ void DecodeRows(TLineDecoder& decoder, int bits, int planes, std::size_t bytesPe
       const std::size_t rows = static_cast<std::size_t>(std::min(groupRows, height - y));
       decoded = decoder.Decode(group.data(), rows * rowBytes);
     }
-    const bool complete = decoded >= (inGroup + 1) * rowBytes;
+    // The row's pixels are in once the last plane holds the bytes the width needs; the padding
+    // after them may be missing.
+    const bool complete =
+        decoded >= inGroup * rowBytes + (planes - 1) * bytesPerLine + std::min(needed, bytesPerLine);
     const std::uint8_t* planeLines = group.data() + inGroup * rowBytes;
     if (!lines.empty()) {
       for (int p = 0; p < planes; ++p) {
@@ -458,7 +465,13 @@ void DecodeRows(TLineDecoder& decoder, int bits, int planes, std::size_t bytesPe
     }
     if (!complete) {
       // The data ended inside this row: the rows so far stay, the rest stays black.
-      progress.Abort();
+      if (y == 0) {
+        progress.Abort();
+      } else {
+        progress.AbortWithPartialImage(
+            "the data ends after row " + std::to_string(y) + " of " + std::to_string(height) +
+            (paletteLost ? ", and the colour table with it, so the colours are wrong" : ""));
+      }
       return;
     }
   }
@@ -580,6 +593,7 @@ void PcxReadStream(TStream& stream, TBitmap& bitmap, TIOParams& params, bool par
   TPalette palette{};
   PaletteFromRgb(header + kPaletteAt, 16, palette);
   const bool trailingPalette = planes == 1 && bits == 8;
+  bool paletteMarked = true;
   if (trailingPalette) {
     // The last 768 bytes; the marker byte before them is not checked. Data too short to hold
     // the marker and the palette after the header cannot be a 256-colour image.
@@ -587,13 +601,14 @@ void PcxReadStream(TStream& stream, TBitmap& bitmap, TIOParams& params, bool par
       progress.Abort();
       return;
     }
-    std::uint8_t rgb[kTrailingPaletteBytes];
-    stream.Seek(start + available - kTrailingPaletteBytes);
-    if (!stream.ReadExact(rgb, sizeof rgb)) {
+    std::uint8_t tail[1 + kTrailingPaletteBytes];
+    stream.Seek(start + available - kTrailingPaletteBytes - 1);
+    if (!stream.ReadExact(tail, sizeof tail)) {
       progress.Abort();
       return;
     }
-    PaletteFromRgb(rgb, 256, palette);
+    paletteMarked = tail[0] == kPaletteMarker;
+    PaletteFromRgb(tail + 1, 256, palette);
   }
 
   params.BitsPerSample = bits;
@@ -622,7 +637,7 @@ void PcxReadStream(TStream& stream, TBitmap& bitmap, TIOParams& params, bool par
     PrepareBitmap(bitmap, static_cast<int>(width), static_cast<int>(height), format);
     stream.Seek(start + static_cast<std::int64_t>(kHeaderBytes));
     TLineDecoder decoder(stream, available - static_cast<std::int64_t>(kHeaderBytes), encoding == 1);
-    DecodeRows(decoder, bits, planes, bytesPerLine, palette, bitmap, progress);
+    DecodeRows(decoder, bits, planes, bytesPerLine, palette, !paletteMarked, bitmap, progress);
     stream.Seek(start + available);
   } catch (const std::exception&) {
     progress.Abort();

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "io/ColorQuantizer.h"
@@ -54,6 +55,8 @@ struct TReadSession {
   const TProgressContext* progress;
   // The exception the stream raised inside the read callback, raised again once the jump landed.
   std::exception_ptr streamError;
+  // The stream held fewer bytes than the library asked for.
+  bool dataEnded = false;
 
   // The header, as png_get_IHDR gives it, and what the transformations make of it.
   png_uint_32 width = 0;
@@ -62,6 +65,9 @@ struct TReadSession {
   int colourType = 0;
   int interlace = 0;
   int passes = 1;
+  // Depth 1 stays packed bits only for grey and for a palette of exactly black then white without
+  // transparency: the bitmap's bit 0 is black and bit 1 white, whatever a palette says.
+  bool oneBitOutput = false;
   std::size_t rowBytes = 0;
   png_uint_32 ppmX = 0;
   png_uint_32 ppmY = 0;
@@ -71,10 +77,18 @@ struct TReadSession {
   // The bitmap rows are written to; the glue reaches them through this pointer.
   TBitmap* bitmap = nullptr;
 
+  // Where the rows went when the library gave up: the pass it was in (Adam7 passes 0..6; 7 once
+  // the last row of the last pass is in) and the rows of that pass it had finished, as libpng
+  // counts them.
+  int stoppedInPass = 0;
+  png_uint_32 stoppedAfterRow = 0;
+
   // Fills `data` from the stream; false when the stream has fewer bytes or raised an exception.
   bool Fill(png_bytep data, std::size_t length) {
     try {
-      return stream->Read(data, length) == length;
+      if (stream->Read(data, length) == length) return true;
+      dataEnded = true;
+      return false;
     } catch (...) {
       streamError = std::current_exception();
       return false;
@@ -82,14 +96,14 @@ struct TReadSession {
   }
 };
 
+// The glue that called setjmp decides what the failure means for the load.
 [[noreturn]] void ReadError(png_structp png, png_const_charp) {
-  auto* session = static_cast<TReadSession*>(png_get_error_ptr(png));
-  session->progress->Abort();
   png_longjmp(png, 1);
 }
 
 // A stream that ends before the library has what it asks for is an error: handing over less would
-// let it decode whatever the buffer held, and the data would never end.
+// let it decode whatever the buffer held, and the data would never end. libpng takes image data in
+// pieces of at most 8 KiB, so the rows of a last, incomplete piece are lost with it.
 void ReadData(png_structp png, png_bytep data, std::size_t length) {
   auto* session = static_cast<TReadSession*>(png_get_io_ptr(png));
   if (!session->Fill(data, length)) png_error(png, "read past the end of the data");
@@ -126,6 +140,16 @@ bool ReadHeaderGlue(TReadSession* s, TRGB background) {
                nullptr);
   const int d = s->depth;
   const int t = s->colourType;
+  if (d == 1) {
+    png_colorp palette = nullptr;
+    int count = 0;
+    const bool blackThenWhite = t == PNG_COLOR_TYPE_PALETTE &&
+                                png_get_PLTE(s->png, s->info, &palette, &count) != 0 && palette != nullptr &&
+                                count >= 2 && palette[0].red == 0 && palette[0].green == 0 &&
+                                palette[0].blue == 0 && palette[1].red == 255 && palette[1].green == 255 &&
+                                palette[1].blue == 255 && png_get_valid(s->png, s->info, PNG_INFO_tRNS) == 0;
+    s->oneBitOutput = t == PNG_COLOR_TYPE_GRAY || blackThenWhite;
+  }
 
   // Alpha and transparency are flattened onto the file's background, or else onto PngBackground.
   // libpng 1.6 takes a background given without need-expand in the depth of the rows it hands
@@ -152,13 +176,14 @@ bool ReadHeaderGlue(TReadSession* s, TRGB background) {
     png_set_background(s->png, &colour, PNG_BACKGROUND_GAMMA_SCREEN, 0, 1.0);
   }
 
-  // Every depth above 1 becomes 8-bit blue-green-red; a depth of 1 stays packed bits.
-  if (t == PNG_COLOR_TYPE_PALETTE && d > 1 && d <= 8) png_set_expand(s->png);
+  // Everything but a packed-bits picture becomes 8-bit blue-green-red.
+  const bool colour = !s->oneBitOutput;
+  if (t == PNG_COLOR_TYPE_PALETTE && colour && d <= 8) png_set_expand(s->png);
   if (t == PNG_COLOR_TYPE_GRAY && d > 1 && d < 8) png_set_expand(s->png);
   if (d == 16) png_set_strip_16(s->png);
   if (d > 1 && d < 8) png_set_packing(s->png);
   if ((t == PNG_COLOR_TYPE_GRAY || t == PNG_COLOR_TYPE_GRAY_ALPHA) && d > 1) png_set_gray_to_rgb(s->png);
-  if (d > 1) png_set_bgr(s->png);
+  if (colour) png_set_bgr(s->png);
   // libpng 1.6 compares the transparent grey of an 8- or 16-bit grey file after widening it to
   // colour, where it no longer matches; as an alpha channel it is flattened like any other.
   if (t == PNG_COLOR_TYPE_GRAY && d >= 8 && png_get_valid(s->png, s->info, PNG_INFO_tRNS) != 0) {
@@ -174,16 +199,27 @@ bool ReadHeaderGlue(TReadSession* s, TRGB background) {
 }
 
 // Steps 10 and 11: every pass, every row into the bitmap, then the end of the file. Stops between
-// rows when the abort flag is set. False when the library gave up.
+// rows when the abort flag is set. False when the library gave up; the session then says where.
+// An interlaced picture is read in libpng's "rectangle" mode: each pass also fills the pixels that
+// later passes will set with the nearest pixel it has, so a picture whose data ends early shows
+// every pass it got as a coarser whole, and the last pass leaves every pixel exact.
 bool ReadRowsGlue(TReadSession* s) {
-  if (setjmp(png_jmpbuf(s->png))) return false;
+  if (setjmp(png_jmpbuf(s->png))) {
+    s->stoppedInPass = png_get_current_pass_number(s->png);
+    s->stoppedAfterRow = png_get_current_row_number(s->png);
+    return false;
+  }
   const std::int64_t height = s->height;
+  const bool interlaced = s->passes > 1;
   const double step = 100.0 / (static_cast<double>(height) * s->passes);
   std::int64_t counter = 0;
   for (int pass = 0; pass < s->passes && !s->progress->Aborted(); ++pass) {
     for (std::int64_t y = 0; y < height; ++y) {
       png_bytep row = s->bitmap->ScanLine(static_cast<int>(y));
-      png_read_rows(s->png, &row, nullptr, 1);
+      if (interlaced)
+        png_read_rows(s->png, nullptr, &row, 1);
+      else
+        png_read_rows(s->png, &row, nullptr, 1);
       ++counter;
       if (s->progress->HasHandler())
         s->progress->Report(static_cast<int>(static_cast<double>(counter) * step));
@@ -192,6 +228,36 @@ bool ReadRowsGlue(TReadSession* s) {
   }
   if (!s->progress->Aborted()) png_read_end(s->png, nullptr);
   return true;
+}
+
+// After the library gave up on the rows: a picture whose every row is in and whose data merely
+// ends loads as it is; one that got its rows, or part of them, keeps them and says what is wrong;
+// one that got no row at all fails.
+void ReportDamage(const TReadSession& s, const TProgressContext& progress) {
+  const std::int64_t height = s.height;
+  const bool interlaced = s.passes > 1;
+  const std::int64_t rows = s.stoppedAfterRow;
+  if (interlaced ? s.stoppedInPass >= s.passes : rows >= height) {
+    // Every row is in. Data that merely ends (a missing end chunk, or the last checksums) costs
+    // nothing; a checksum that fails means a row may have been decoded from wrong data.
+    if (!s.dataEnded) {
+      progress.AbortWithPartialImage("the data is damaged after the last row, so some rows may be wrong");
+    }
+    return;
+  }
+  if (s.stoppedInPass == 0 && rows == 0) {
+    progress.Abort();
+    return;
+  }
+  const std::string how = s.dataEnded ? "the data ends" : "the data is damaged";
+  const std::string where = "row " + std::to_string(rows) + " of " + std::to_string(height);
+  if (interlaced) {
+    progress.AbortWithPartialImage(how + " in pass " + std::to_string(s.stoppedInPass + 1) + " of " +
+                                   std::to_string(s.passes) + " of the interlaced picture, at " + where +
+                                   ", so it lacks detail");
+  } else {
+    progress.AbortWithPartialImage(how + " after " + where);
+  }
 }
 
 // Resolution from pixels per metre; 0 gives the screen's.
@@ -317,6 +383,7 @@ void PngReadStream(TStream& stream, TBitmap& bitmap, TIOParams& params, bool par
   }
   const bool headerRead = ReadHeaderGlue(&session, params.PngBackground);
   if (!headerRead) {
+    progress.Abort();
     if (session.streamError) std::rethrow_exception(session.streamError);
     return;
   }
@@ -345,18 +412,24 @@ void PngReadStream(TStream& stream, TBitmap& bitmap, TIOParams& params, bool par
   params.PngInterlaced = png_get_interlace_type(session.png, session.info) != PNG_INTERLACE_NONE;
   if (paramsOnly) return;
 
-  // The rows the library hands out must be exactly the bitmap's rows: packed bits for a depth of 1,
-  // three bytes a pixel otherwise.
-  const TPixelFormat format = d == 1 ? pf1bit : pf24bit;
-  const std::size_t expectedRowBytes = d == 1 ? (static_cast<std::size_t>(session.width) + 7) / 8
-                                              : 3 * static_cast<std::size_t>(session.width);
+  // The rows the library hands out must be exactly the bitmap's rows: packed bits for a two-colour
+  // picture, three bytes a pixel otherwise.
+  const TPixelFormat format = session.oneBitOutput ? pf1bit : pf24bit;
+  const std::size_t expectedRowBytes = session.oneBitOutput
+                                           ? (static_cast<std::size_t>(session.width) + 7) / 8
+                                           : 3 * static_cast<std::size_t>(session.width);
   if (!ImageSizeAllowed(session.width, session.height, format) || session.rowBytes != expectedRowBytes) {
     progress.Abort();
     return;
   }
   PrepareBitmap(bitmap, static_cast<int>(session.width), static_cast<int>(session.height), format);
   session.bitmap = &bitmap;
-  if (!ReadRowsGlue(&session) && session.streamError) std::rethrow_exception(session.streamError);
+  if (ReadRowsGlue(&session)) return;
+  if (session.streamError) {
+    progress.Abort();
+    std::rethrow_exception(session.streamError);
+  }
+  ReportDamage(session, progress);
 }
 
 void PngWriteStream(TStream& stream, TBitmap& bitmap, TIOParams& params, const TProgressContext& progress) {

@@ -6,8 +6,10 @@
 
 namespace veilora {
 
-// A library error while reading sets Aborting and ends the read quietly; the bitmap may already
-// hold part of the image.
+// A library error while reading sets Aborting and ends the read quietly. Rows decoded before it
+// stay in the bitmap and the damage is described (an interlaced picture keeps its finished passes
+// as a coarser whole); an error after the last row only fails the load when data was damaged.
+// Depth 1 loads as 1-bit for grey and for a black-then-white palette, as 24-bit otherwise.
 void PngReadStream(TStream& stream, TBitmap& bitmap, TIOParams& params, bool paramsOnly,
                    const TProgressContext& progress);
 // A library error while writing raises EPngWriteError("Error on creating PNG").

@@ -939,7 +939,17 @@ void TgaReadStream(TStream& stream, TBitmap& bitmap, TIOParams& params, bool par
       std::uint8_t* target = rightToLeft ? line + 3 * (width - 1) : line;
       ConvertTo24(layout.kind, buffer, got, target, rightToLeft ? -3 : 3, table);
     }
-    if (got < width) break;  // the data ended: the rest stays unset
+    if (got < width) {
+      // The data ended: the rows so far stay, the rest stays black.
+      if (r == 0) {
+        progress.Abort();
+      } else {
+        progress.AbortWithPartialImage("the data ends after row " + std::to_string(r) + " of " +
+                                       std::to_string(height) +
+                                       (topFirst ? "" : ", counted from the bottom"));
+      }
+      break;
+    }
   }
   source.Release();
 }

@@ -12,7 +12,8 @@ namespace veilora {
 // become v << 3 | v >> 2. Either row order and either pixel direction. The bitmap is 24-bit, or
 // 1-bit for 1-bit grey and for a colour map of exactly black and white; BitsPerSample is 1 for
 // those and for any two-entry map, so that saving again keeps two colours. Values without a map
-// entry are black. Truncated data leaves the rest of the image unset. The identification field
+// entry are black. Data that ends early keeps the rows before and leaves the rest black; the read
+// then fails, with a description of the damage once a whole row is in. The identification field
 // gives TgaDescription; the extension area gives TgaAuthor, TgaDate, TgaName, TgaBackground (the
 // key colour), TgaAspectRatio and TgaGamma, and a file without one sets them to "not given":
 // empty texts, 0 for the date and the two ratios, black.

@@ -95,4 +95,32 @@ TEST(ImageIOJpeg, StreamHeadersBoundTheDataAndAreReadEvenWhenOff) {
   EXPECT_EQ(other.view.Bitmap()->Width(), 9);
 }
 
+// A file cut short opens with the rows it holds: the load fails as before, and Damage says why.
+// The next load clears it.
+TEST(ImageIOCutShort, TheComponentKeepsTheDamageTheReaderReportsUntilTheNextLoad) {
+  TTempDir dir;
+  for (const char* extension : {".png", ".jpg", ".pcx", ".tga"}) {
+    SCOPED_TRACE(extension);
+    Document doc;
+    doc.view.Bitmap()->Allocate(200, 120, pf24bit);
+    veilora::test::FillRandom(*doc.view.Bitmap(), 8);
+    const std::string whole = dir.File(std::string("whole") + extension);
+    doc.io.SaveToFile(whole);
+    ASSERT_FALSE(doc.io.Aborting);
+    const std::vector<std::uint8_t> bytes = veilora::test::ReadWholeFile(whole);
+    const std::string cut = dir.File(std::string("cut") + extension);
+    veilora::test::WriteWholeFile(
+        cut, std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + bytes.size() * 6 / 10));
+
+    Document other;
+    other.io.LoadFromFile(cut);
+    EXPECT_TRUE(other.io.Aborting);
+    EXPECT_EQ(other.io.Damage.rfind("the data ends after row ", 0), 0u) << other.io.Damage;
+    EXPECT_EQ(other.view.Bitmap()->Height(), 120);
+    other.io.LoadFromFile(whole);
+    EXPECT_FALSE(other.io.Aborting);
+    EXPECT_EQ(other.io.Damage, "");
+  }
+}
+
 }  // namespace

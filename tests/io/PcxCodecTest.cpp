@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -24,6 +25,7 @@ using test::PixelBytesTopDown;
 // Runs the codec on memory streams and keeps the flag it sets.
 struct PcxRunner {
   bool aborting = false;
+  std::string damage;  // what the last load said was damaged
   TObject sender;
   std::vector<int> reports;
   int abortAtRow = -1;  // the handler sets Aborting when this percentage is reported
@@ -36,6 +38,7 @@ struct PcxRunner {
     };
     context.sender = &sender;
     context.aborting = &aborting;
+    context.damage = &damage;
     return context;
   }
 
@@ -48,6 +51,7 @@ struct PcxRunner {
   void Load(const std::vector<std::uint8_t>& bytes, TBitmap& bitmap, TIOParams& params,
             bool paramsOnly = false, std::int64_t byteCount = -1) {
     TMemoryStream stream(bytes);
+    damage.clear();
     PcxReadStream(stream, bitmap, params, paramsOnly, Context(),
                   byteCount < 0 ? static_cast<std::int64_t>(bytes.size()) : byteCount);
   }
@@ -435,29 +439,64 @@ TEST(PcxRead, ShortLinesAndLongLines) {
   EXPECT_EQ(PixelAt(image, 0, 1), (TRGB{30, 24, 18}));
 }
 
-TEST(PcxRead, TruncatedDataKeepsTheRowsBeforeAndAborts) {
-  TBitmap source(10, 6, pf24bit);
+TEST(PcxRead, TruncatedDataKeepsTheRowsBeforeAndSaysWhereItEnds) {
+  TBitmap source(37, 23, pf24bit);
   FillRandom(source, 2);
-  TIOParams params = ParamsFor(8, 3, 1);
+  source.FillRect(0, 5, 36, 9, RGBToColor(200, 100, 50));
+  for (const int compression : {1, 0}) {
+    SCOPED_TRACE(compression);
+    TIOParams params = ParamsFor(8, 3, compression);
+    PcxRunner writer;
+    const std::vector<std::uint8_t> bytes = writer.Save(source, params);
+    for (std::size_t n = 128; n < bytes.size(); n += 7) {
+      PcxRunner runner;
+      TBitmap loaded;
+      TIOParams ignored;
+      runner.Load(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n)),
+                  loaded, ignored);
+      ASSERT_TRUE(runner.aborting) << n;
+      ASSERT_EQ(loaded.Height(), 23);
+      int whole = 0;
+      while (whole < 23 && std::memcmp(loaded.ScanLine(whole), source.ScanLine(whole), 3 * 37) == 0) ++whole;
+      ASSERT_LT(whole, 23) << n;
+      if (compression == 0) {
+        // Each row holds 3 lines of 38 bytes; the last byte of each line is padding.
+        EXPECT_EQ(whole, static_cast<int>((n - 128 + 1) / (3 * 38))) << n;
+      }
+      EXPECT_EQ(runner.damage,
+                whole == 0 ? "" : "the data ends after row " + std::to_string(whole) + " of 23")
+          << n;
+      // Below the row the data ended in, nothing was decoded.
+      for (int y = whole + 1; y < 23; ++y) {
+        const std::uint8_t* row = loaded.ScanLine(y);
+        EXPECT_EQ(std::count(row, row + 3 * 37, 0), 3 * 37) << n << " row " << y;
+      }
+    }
+    PcxRunner whole;
+    TBitmap loaded;
+    TIOParams ignored;
+    whole.Load(bytes, loaded, ignored);
+    EXPECT_FALSE(whole.aborting);
+    EXPECT_EQ(whole.damage, "");
+  }
+}
+
+TEST(PcxRead, ACutTwoHundredFiftySixColourFileSaysItsColourTableIsGone) {
+  TBitmap source(80, 60, pf24bit);
+  FillRandom(source, 5);
+  TIOParams params = ParamsFor(8, 1, 1);
   PcxRunner runner;
   std::vector<std::uint8_t> bytes = runner.Save(source, params);
-  bytes.resize(bytes.size() - 5);
-  TBitmap firstRows;
-  TIOParams ignored;
-  runner.Load(bytes, firstRows, ignored);
+  const std::size_t dataEnd = bytes.size() - 769;
+  // Cut half way through the rows: the last 768 bytes are row data, not the table.
+  bytes.resize(128 + (dataEnd - 128) / 2);
+  TBitmap loaded;
+  TIOParams read;
+  runner.Load(bytes, loaded, read);
   EXPECT_TRUE(runner.aborting);
-  ASSERT_EQ(firstRows.Height(), 6);
-  for (int y = 0; y < 5; ++y) {
-    for (int x = 0; x < 10; ++x) EXPECT_EQ(PixelAt(firstRows, x, y), PixelAt(source, x, y));
-  }
-
-  // A header and nothing after it: a black image of the declared size.
-  bytes.resize(128);
-  PcxRunner empty;
-  empty.Load(bytes, firstRows, ignored);
-  EXPECT_TRUE(empty.aborting);
-  EXPECT_EQ(firstRows.Width(), 10);
-  EXPECT_EQ(PixelAt(firstRows, 0, 0), (TRGB{0, 0, 0}));
+  EXPECT_NE(runner.damage.find("the data ends after row "), std::string::npos);
+  EXPECT_NE(runner.damage.find(" of 60, and the colour table with it, so the colours are wrong"),
+            std::string::npos);
 }
 
 struct HostileCase {
@@ -683,7 +722,12 @@ TEST(PcxRunLengthModel, ReaderMatchesAPlainDecoderOnRandomCodes) {
         flat.insert(flat.end(), std::min<std::size_t>(code & 0x3F, total - flat.size()), file.data[i++]);
       }
     }
-    const bool complete = flat.size() == total;
+    // A row's pixels are in once its last plane holds the bytes the width needs.
+    const std::size_t rowPixelsEnd =
+        static_cast<std::size_t>((planes - 1) * bytesPerLine + std::min(needed, bytesPerLine));
+    const std::size_t rowBytes = static_cast<std::size_t>(planes * bytesPerLine);
+    const bool complete = flat.size() >= total - rowBytes + rowPixelsEnd;
+    const bool someRow = flat.size() >= rowPixelsEnd;
     flat.resize(total, 0);
     const auto lineByte = [&](int y, int plane, int at) -> std::uint8_t {
       return at < bytesPerLine ? flat[static_cast<std::size_t>((y * planes + plane) * bytesPerLine + at)] : 0;
@@ -694,6 +738,7 @@ TEST(PcxRunLengthModel, ReaderMatchesAPlainDecoderOnRandomCodes) {
     TIOParams read;
     runner.Load(file.Bytes(), loaded, read);
     ASSERT_EQ(runner.aborting, !complete) << "trial " << trial;
+    ASSERT_EQ(runner.damage.empty(), complete || !someRow) << "trial " << trial;
     ASSERT_EQ(loaded.Width(), width);
     // A stream that is not in memory, read in pieces of any size, gives the same picture.
     TTrickleStream trickle(file.Bytes(), static_cast<unsigned>(trial));

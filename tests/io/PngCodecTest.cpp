@@ -182,12 +182,15 @@ TEST(PngRead, FourBitPaletteExpandsToTrueColourAndPublishesThePalette) {
   EXPECT_EQ(r.params.ColorMap, (std::vector<TRGB>{Rgb(10, 20, 30), Rgb(40, 50, 60), Rgb(70, 80, 90)}));
 }
 
-TEST(PngRead, OneBitFilesKeepTheirBitsWhateverThePaletteSays) {
-  // Width 10: the six bits after the last pixel are set in the file and must not reach the bitmap.
-  const std::vector<Bytes> rows{{0b10110010, 0b01111111}, {0b01001101, 0b10111111}};
-  const Bytes grey = Png(Ihdr(10, 2, 1, 0), {}, rows);
-  const Bytes palette = Png(Ihdr(10, 2, 1, 3), Chunk("PLTE", {255, 255, 255, 200, 0, 0}), rows);
-  for (const Bytes* file : {&grey, &palette}) {
+// Width 10: the six bits after the last pixel are set in the file and must not reach the bitmap.
+const std::vector<Bytes> kOneBitRows{{0b10110010, 0b01111111}, {0b01001101, 0b10111111}};
+
+TEST(PngRead, OneBitGreyAndBlackThenWhitePalettesKeepTheirBits) {
+  const Bytes grey = Png(Ihdr(10, 2, 1, 0), {}, kOneBitRows);
+  const Bytes blackWhite = Png(Ihdr(10, 2, 1, 3), Chunk("PLTE", {0, 0, 0, 255, 255, 255}), kOneBitRows);
+  // Entries past the second cannot be reached by a 1-bit value.
+  const Bytes longer = Png(Ihdr(10, 2, 1, 3), Chunk("PLTE", {0, 0, 0, 255, 255, 255, 9, 9, 9}), kOneBitRows);
+  for (const Bytes* file : {&grey, &blackWhite, &longer}) {
     ReadResult r;
     r.params.SetColorMap(5);
     Read(*file, r);
@@ -199,12 +202,45 @@ TEST(PngRead, OneBitFilesKeepTheirBitsWhateverThePaletteSays) {
     EXPECT_EQ(r.bitmap.ScanLine(1)[1], 0b10000000);
     EXPECT_EQ(r.params.BitsPerSample, 1);
     EXPECT_EQ(r.params.SamplesPerPixel, 1);
-    if (file == &palette) {
-      EXPECT_EQ(r.params.ColorMap, (std::vector<TRGB>{Rgb(255, 255, 255), Rgb(200, 0, 0)}));
-    } else {
-      EXPECT_TRUE(r.params.ColorMap.empty());
-      EXPECT_EQ(r.params.ColorMapCount, 0);
+    // libpng keeps no more palette entries than the depth can reach.
+    EXPECT_EQ(r.params.ColorMapCount, file == &grey ? 0 : 2);
+  }
+}
+
+TEST(PngRead, OtherOneBitPalettesLoadInTheirOwnColours) {
+  struct Case {
+    const char* what;
+    Bytes palette;  // red, green, blue
+    Bytes transparency;
+    TRGB zero;  // the colour of a 0 bit, and of a 1 bit
+    TRGB one;
+  };
+  const TRGB background = Rgb(10, 20, 30);
+  const Case cases[] = {
+      {"white then black", {255, 255, 255, 0, 0, 0}, {}, Rgb(255, 255, 255), Rgb(0, 0, 0)},
+      {"two colours", {255, 255, 255, 200, 0, 0}, {}, Rgb(255, 255, 255), Rgb(200, 0, 0)},
+      {"nearly white", {0, 0, 0, 254, 255, 255}, {}, Rgb(0, 0, 0), Rgb(254, 255, 255)},
+      {"black and white, black transparent", {0, 0, 0, 255, 255, 255}, {0}, background, Rgb(255, 255, 255)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Bytes middle =
+        Chunk("PLTE", c.palette) + (c.transparency.empty() ? Bytes{} : Chunk("tRNS", c.transparency));
+    ReadResult r;
+    r.params.PngBackground = background;
+    Read(Png(Ihdr(10, 2, 1, 3), middle, kOneBitRows), r);
+    ASSERT_FALSE(r.aborted);
+    ASSERT_EQ(r.bitmap.PixelFormat(), pf24bit);
+    for (int y = 0; y < 2; ++y) {
+      for (int x = 0; x < 10; ++x) {
+        const bool set = (kOneBitRows[y][x / 8] >> (7 - x % 8)) & 1;
+        EXPECT_EQ(PixelAt(r.bitmap, x, y), set ? c.one : c.zero) << x << ", " << y;
+      }
     }
+    EXPECT_EQ(r.params.BitsPerSample, 1);
+    EXPECT_EQ(r.params.SamplesPerPixel, 1);
+    ASSERT_EQ(r.params.ColorMapCount, 2);
+    EXPECT_EQ(r.params.ColorMap[1], Rgb(c.palette[3], c.palette[4], c.palette[5]));
   }
 }
 
@@ -641,53 +677,137 @@ Bytes SmallPicture() {
   return Write(image, params);
 }
 
-TEST(PngHostile, EveryTruncationAborts) {
+TEST(PngHostile, ACutBeforeTheFirstRowAbortsWithoutDamage) {
+  // The whole image data of this picture fits in one piece of compressed data, so no cut inside it
+  // leaves a decodable row.
   const Bytes file = SmallPicture();
-  for (std::size_t size = 0; size < file.size(); ++size) {
+  const std::size_t iendAt = file.size() - 12;
+  for (std::size_t size = 0; size < iendAt - 4; ++size) {
     ReadResult r;
     Read(Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(size)), r);
     EXPECT_TRUE(r.aborted) << size;
+    EXPECT_EQ(r.damage, "") << size;
   }
-  ReadResult whole;
-  Read(file, whole);
-  EXPECT_FALSE(whole.aborted);
 }
 
-TEST(PngHostile, AMissingEndChunkAbortsAfterTheRowsAreIn) {
+TEST(PngHostile, AFileCutAfterItsImageDataLosesNoRowAndLoads) {
   TBitmap image(17, 9, pf24bit);
   FillRandom(image, 12);
   TIOParams params;
-  Bytes file = Write(image, params);
-  file.resize(file.size() - 12);
-  ReadResult r;
-  Read(file, r);
-  EXPECT_TRUE(r.aborted);
-  EXPECT_EQ(PixelBytesTopDown(r.bitmap), PixelBytesTopDown(image));
+  const Bytes file = Write(image, params);
+  // Without the end chunk, and without the last image chunk's checksum as well.
+  for (const std::size_t cut : {12, 13, 16}) {
+    ReadResult r;
+    Read(Bytes(file.begin(), file.end() - static_cast<std::ptrdiff_t>(cut)), r);
+    EXPECT_FALSE(r.aborted) << cut;
+    EXPECT_EQ(r.damage, "") << cut;
+    EXPECT_EQ(PixelBytesTopDown(r.bitmap), PixelBytesTopDown(image)) << cut;
+  }
 }
 
-TEST(PngHostile, BadChecksumsInCriticalChunksAbort) {
-  const Bytes file = SmallPicture();
-  // The IHDR's CRC, then the first IDAT's.
-  for (const std::size_t at : {std::size_t{8 + 8 + 13}, std::size_t{0}}) {
-    Bytes bad = file;
-    std::size_t where = at;
-    if (where == 0) {
-      for (std::size_t i = 8; i + 8 < bad.size(); i += 12 + GetBE32(&bad[i])) {
-        if (std::memcmp(&bad[i + 4], "IDAT", 4) == 0) {
-          where = i + 8 + GetBE32(&bad[i]);
-          break;
-        }
+// A picture whose compressed rows span many of libpng's 8 KiB input pieces: noise, which does not
+// compress, at 601 bytes a row.
+Bytes NoisePicture(TBitmap& image, bool interlaced) {
+  image.Allocate(200, 120, pf24bit);
+  FillRandom(image, 21);
+  TIOParams params;
+  params.PngInterlaced = interlaced;
+  return Write(image, params);
+}
+
+TEST(PngTruncated, ACutKeepsEveryWholeRowBeforeItAndSaysHowMany) {
+  TBitmap image;
+  const Bytes file = NoisePicture(image, false);
+  for (std::size_t size = 9000; size < file.size() - 100; size += 4567) {
+    ReadResult r;
+    Read(Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(size)), r);
+    ASSERT_TRUE(r.aborted) << size;
+    ASSERT_EQ(r.bitmap.Height(), 120);
+    int whole = 0;
+    while (whole < 120 && std::memcmp(r.bitmap.ScanLine(whole), image.ScanLine(whole), 600) == 0) ++whole;
+    // At most one input piece (and a chunk header) of data is lost with the cut.
+    EXPECT_GE(whole, static_cast<int>((size - 8192 - 200) / 602)) << size;
+    EXPECT_EQ(r.damage, "the data ends after row " + std::to_string(whole) + " of 120") << size;
+    for (int y = whole; y < 120; ++y) {
+      const std::uint8_t* row = r.bitmap.ScanLine(y);
+      ASSERT_EQ(std::count(row, row + 600, 0), 600) << size << " row " << y;
+    }
+  }
+}
+
+TEST(PngTruncated, ACutInterlacedFileKeepsTheFinishedPassesAsACoarserPicture) {
+  TBitmap image;
+  const Bytes file = NoisePicture(image, true);
+  // Adam7: the pass (0..6) that sets each pixel.
+  const auto passOf = [](int x, int y) {
+    if (y % 8 == 0 && x % 8 == 0) return 0;
+    if (y % 8 == 0 && x % 8 == 4) return 1;
+    if (y % 8 == 4 && x % 4 == 0) return 2;
+    if (y % 4 == 0 && x % 4 == 2) return 3;
+    if (y % 4 == 2 && x % 2 == 0) return 4;
+    if (y % 2 == 0) return 5;
+    return 6;
+  };
+  // The passes hold 1/64, 1/64, 1/32, 1/16, 1/8, 1/4 and 1/2 of the pixels, so the sixth pass
+  // takes the data from 25% to 50% and the seventh the rest; a cut loses up to 8 KiB (11%) more.
+  for (const double share : {0.45, 0.8}) {
+    ReadResult r;
+    Read(Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(share * file.size())), r);
+    ASSERT_TRUE(r.aborted);
+    const int pass = share < 0.5 ? 5 : 6;
+    EXPECT_EQ(r.damage.rfind("the data ends in pass " + std::to_string(pass + 1) +
+                                 " of 7 of the interlaced picture, at row ",
+                             0),
+              0u)
+        << r.damage;
+    int wrong = 0;
+    int black = 0;
+    for (int y = 0; y < 120; ++y) {
+      for (int x = 0; x < 200; ++x) {
+        if (passOf(x, y) < pass) wrong += PixelAt(r.bitmap, x, y) != PixelAt(image, x, y);
+        black += PixelAt(r.bitmap, x, y) == Rgb(0, 0, 0);
       }
     }
-    bad[where] ^= 0x55;
-    ReadResult r;
-    Read(bad, r);
-    EXPECT_TRUE(r.aborted) << where;
+    EXPECT_EQ(wrong, 0) << share;
+    // Every pixel holds a colour of the finished passes: none is left unset.
+    EXPECT_EQ(black, 0) << share;
   }
-  // Not a PNG at all.
+  // A cut inside the first pass's first rows: nothing to show.
+  ReadResult early;
+  Read(Bytes(file.begin(), file.begin() + 200), early);
+  EXPECT_TRUE(early.aborted);
+  EXPECT_EQ(early.damage, "");
+}
+
+TEST(PngHostile, BadChecksumsAbortAndAreReportedOnceRowsAreIn) {
+  const Bytes file = SmallPicture();
+  // The IHDR's CRC: nothing decoded.
+  Bytes badHeader = file;
+  badHeader[8 + 8 + 13] ^= 0x55;
   ReadResult r;
-  Read(Bytes{'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, r);
+  Read(badHeader, r);
   EXPECT_TRUE(r.aborted);
+  EXPECT_EQ(r.damage, "");
+  // The IDAT's CRC, checked once its rows are in: they stay, and the picture is marked damaged.
+  Bytes badData = file;
+  for (std::size_t i = 8; i + 8 < badData.size(); i += 12 + GetBE32(&badData[i])) {
+    if (std::memcmp(&badData[i + 4], "IDAT", 4) == 0) {
+      badData[i + 8 + GetBE32(&badData[i])] ^= 0x55;
+      break;
+    }
+  }
+  ReadResult rows;
+  Read(badData, rows);
+  EXPECT_TRUE(rows.aborted);
+  EXPECT_EQ(rows.damage, "the data is damaged after the last row, so some rows may be wrong");
+  ReadResult good;
+  Read(file, good);
+  EXPECT_EQ(PixelBytesTopDown(rows.bitmap), PixelBytesTopDown(good.bitmap));
+  // Not a PNG at all.
+  ReadResult other;
+  Read(Bytes{'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, other);
+  EXPECT_TRUE(other.aborted);
+  EXPECT_EQ(other.damage, "");
 }
 
 TEST(PngHostile, HugeDeclaredSizesAbortBeforeAllocating) {

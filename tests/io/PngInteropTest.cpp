@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -114,7 +115,14 @@ void CheckAgainstPillow(const std::string& file) {
   const TRGB background = ExpectedBackground(bytes);
   EXPECT_EQ(params.PngBackground, background);
 
-  if (depth == 1) {
+  // A 1-bit file stays bits when its values mean black and white: grey, or a palette of black
+  // then white without transparency. Any other 1-bit palette loads in its own colours.
+  const std::optional<Bytes> plte = ChunkData(bytes, "PLTE");
+  const bool blackThenWhite =
+      plte && plte->size() >= 6 &&
+      std::equal(plte->begin(), plte->begin() + 6, Bytes{0, 0, 0, 255, 255, 255}.begin()) &&
+      !ChunkData(bytes, "tRNS");
+  if (depth == 1 && (type == 0 || blackThenWhite)) {
     ASSERT_EQ(ours.PixelFormat(), pf1bit);
     const TPillowPixels pillow = PillowPixels(file, type == 3 ? "indices" : "decode");
     ASSERT_EQ(pillow.width, ours.Width());

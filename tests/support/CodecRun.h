@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "image/Bitmap.h"
@@ -18,13 +19,15 @@ struct TReadResult {
   TBitmap bitmap;
   TIOParams params;
   bool aborted = false;
+  // What the reader said was damaged when it kept a partial picture; empty otherwise.
+  std::string damage;
 };
 
 // `read` takes (stream, bitmap, params, paramsOnly, progress).
 template <typename Read>
 void ReadFromMemory(Read read, const std::vector<std::uint8_t>& file, TReadResult& out, bool paramsOnly) {
   TMemoryStream stream(file);
-  read(stream, out.bitmap, out.params, paramsOnly, TProgressContext{{}, nullptr, &out.aborted});
+  read(stream, out.bitmap, out.params, paramsOnly, TProgressContext{{}, nullptr, &out.aborted, &out.damage});
 }
 
 // `write` takes (stream, bitmap, params, progress); the write is expected to succeed.
