@@ -334,7 +334,10 @@ bool DecodeRows(TReadJob& job, TBitmap& bitmap, const TProgressContext& progress
     if (progress.HasHandler()) {
       progress.Report(static_cast<int>(std::int64_t{cinfo.output_scanline} * 100 / height));
     }
-    if (!wholeFileRead && CutShort(job)) {
+    // The arithmetic decoder makes up zeros at the end of the data without a warning: for it, the
+    // first look past the end of the stream marks the cut.
+    const bool cut = CutShort(job) || (cinfo.arith_code && job.source.hitEnd);
+    if (!wholeFileRead && cut) {
       job.rowsCut = true;
       job.goodRows = y;
       return false;

@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
+
+// jpeglib.h needs size_t and FILE declared before it.
+#include <jpeglib.h>
 
 #include "support/Pixels.h"
 
@@ -584,6 +588,70 @@ TEST(JpegTruncated, AProgressiveFileShowsWhatItsScansGiveAndSaysWhereTheyEnd) {
   EXPECT_FALSE(Decode(Prefix(file, file.size() - 2), decoded, read, false, &damage));
   EXPECT_EQ(damage, "");
   EXPECT_LT(Compare(image, decoded).mean, 3.0);
+}
+
+// Our writer never codes arithmetically; the library's compressor does, for these tests.
+Bytes EncodeArithmetic(const TBitmap& image) {
+  jpeg_compress_struct cinfo{};
+  jpeg_error_mgr error{};
+  cinfo.err = jpeg_std_error(&error);
+  jpeg_create_compress(&cinfo);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &out, &size);
+  cinfo.image_width = static_cast<JDIMENSION>(image.Width());
+  cinfo.image_height = static_cast<JDIMENSION>(image.Height());
+  cinfo.input_components = 3;
+  cinfo.in_color_space = JCS_EXT_BGR;
+  jpeg_set_defaults(&cinfo);
+  cinfo.arith_code = TRUE;
+  jpeg_start_compress(&cinfo, TRUE);
+  for (int y = 0; y < image.Height(); ++y) {
+    JSAMPROW row = const_cast<JSAMPROW>(image.ScanLine(y));
+    jpeg_write_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  Bytes file(out, out + size);
+  std::free(out);
+  return file;
+}
+
+TEST(JpegTruncated, AnArithmeticFileStopsWhereItsDataEnds) {
+  TBitmap image;
+  PaintSmooth(image, 64, 256);
+  const Bytes file = EncodeArithmetic(image);
+  TBitmap full;
+  TIOParams read;
+  ASSERT_FALSE(Decode(file, full, read));
+  EXPECT_LT(Compare(image, full).mean, 3.0);
+
+  // The arithmetic decoder gives no warning when it runs out of data; the end of the stream tells.
+  const TSegment scan = FindSegment(file, 0xDA);
+  TBitmap decoded;
+  std::string damage;
+  EXPECT_TRUE(Decode(Prefix(file, (scan.at + scan.end) / 2), decoded, read, false, &damage));
+  const std::string prefix = "the data ends after row ";
+  ASSERT_EQ(damage.rfind(prefix, 0), 0u) << damage;
+  const int rows = std::stoi(damage.substr(prefix.size()));
+  EXPECT_NEAR(rows, 128, 40);
+  for (int y = 0; y < rows; ++y)
+    ASSERT_EQ(std::memcmp(decoded.ScanLine(y), full.ScanLine(y), 3 * 64), 0) << y;
+  for (int y = rows + 1; y < 256; ++y) ASSERT_EQ(PixelAt(decoded, 63, y), Rgb(0, 0, 0)) << y;
+
+  // A header of 44309 x 65292 pixels over a few bytes of data, read at an eighth, is refused at
+  // once rather than decoded from made-up zeros for seconds.
+  Bytes huge = Prefix(file, scan.at + 20);
+  const std::size_t sof = FindSegment(file, 0xC9).at;
+  huge[sof + 5] = 0xFF;
+  huge[sof + 6] = 0x0C;
+  huge[sof + 7] = 0xAD;
+  huge[sof + 8] = 0x15;
+  read.JpegScale = 4;
+  TBitmap small;
+  EXPECT_TRUE(Decode(huge, small, read, false, &damage));
+  EXPECT_EQ(damage, "");
+  EXPECT_EQ(small.Width(), 5539);
 }
 
 TEST(JpegCodec, CutOffFilesKeepTheirDecodedRowsAndAbort) {
