@@ -12,10 +12,10 @@ for tool in xvfb-run Xvfb xauth xclip; do
   command -v "$tool" >/dev/null || { echo "e2e: $tool is missing (bash scripts/deps.sh installs it)" >&2; exit 2; }
 done
 python=/usr/bin/python3
-export LSAN_OPTIONS="suppressions=$(cd "$(dirname "$0")" && pwd)/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/common.sh"
 "$python" - "$work" <<'PY'
 import sys
 from PIL import Image
@@ -65,22 +65,11 @@ XDG_RUNTIME_DIR="$work" timeout 90 xvfb-run -a -s "-screen 0 1280x1024x24 -nolis
 status=$?
 set -e
 
-fail() {
-  echo "e2e FAILED: $*" >&2
-  echo "--- steps log" >&2
-  cat "$work/log" >&2 2>/dev/null || true
-  echo "--- program output" >&2
-  cat "$work/output" >&2 || true
-  exit 1
-}
-
 same_pixels() {
   "$python" -c 'import sys; from PIL import Image; a, b = (Image.open(f).convert("RGB") for f in sys.argv[1:3]); sys.exit(0 if a.size == b.size and a.tobytes() == b.tobytes() else 1)' "$1" "$2"
 }
 
-[ "$status" -eq 0 ] || fail "the program ended with status $status"
-grep -q '^FAIL' "$work/log" && fail "a step failed"
-grep -qx 'step quit' "$work/log" || fail "the program stopped before the last step"
+check_run "$status"
 grep -qx 'image/bmp' "$work/targets" || fail "the clipboard offered no image/bmp: $(tr '\n' ' ' <"$work/targets")"
 grep -qx 'image/png' "$work/targets" || fail "the clipboard offered no image/png: $(tr '\n' ' ' <"$work/targets")"
 same_pixels "$work/copied.bmp" "$work/source.png" || fail "the image/bmp xclip read differs from the copied picture"

@@ -13,10 +13,10 @@ for tool in xvfb-run Xvfb xauth; do
 done
 python=/usr/bin/python3
 
-export LSAN_OPTIONS="suppressions=$(cd "$(dirname "$0")" && pwd)/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/common.sh"
 gif="$work/palette.gif"
 jpeg="$work/lost.jpg"
 png="$work/kept.png"
@@ -58,18 +58,7 @@ VEILORA_SCRIPT="$work/steps" VEILORA_SCRIPT_LOG="$work/log" XDG_RUNTIME_DIR="$wo
 status=$?
 set -e
 
-fail() {
-  echo "e2e FAILED: $*" >&2
-  echo "--- steps log" >&2
-  cat "$work/log" >&2 2>/dev/null || true
-  echo "--- program output" >&2
-  cat "$work/output" >&2 || true
-  exit 1
-}
-
-[ "$status" -eq 0 ] || fail "the program ended with status $status"
-grep -q '^FAIL' "$work/log" && fail "a step failed"
-grep -qx 'step quit' "$work/log" || fail "the program stopped before the last step"
+check_run "$status"
 grep -qx 'question: Saving as JPEG will destroy the hidden text in this image. Save anyway?' "$work/log" ||
   fail "the JPEG save did not ask about the hidden text"
 [ ! -e "$jpeg" ] || fail "answering No still wrote $jpeg"
