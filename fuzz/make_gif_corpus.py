@@ -14,6 +14,8 @@ import struct
 
 from PIL import Image
 
+from gif_codes import pack_codes
+
 OUT = os.path.join("fuzz", "corpus", "gif")
 
 
@@ -98,40 +100,6 @@ def frame(left, top, width, height, indices, code_size, local=None, interlaced=F
     return b"," + struct.pack("<HHHHB", left, top, width, height, flags) + table + literal_data(indices, code_size)
 
 
-def packed_data(code_size, codes):
-    """LZW image data of the codes given, with the decoder's width rule (at most 12 bits)."""
-    clear = 1 << code_size
-    acc = bits = 0
-    width = code_size + 1
-    next_free = clear + 2
-    fresh = True
-    packed = bytearray()
-    for code in codes:
-        acc |= code << bits
-        bits += width
-        while bits >= 8:
-            packed.append(acc & 0xFF)
-            acc >>= 8
-            bits -= 8
-        if code == clear:
-            width, next_free, fresh = code_size + 1, clear + 2, True
-        elif code == clear + 1:
-            pass
-        elif fresh:
-            fresh = False
-        else:
-            next_free += 1
-            if next_free >= 1 << width and width < 12:
-                width += 1
-    if bits:
-        packed.append(acc & 0xFF)
-    out = bytearray([code_size])
-    for at in range(0, len(packed), 255):
-        chunk = packed[at:at + 255]
-        out += bytes([len(chunk)]) + chunk
-    return bytes(out + b"\0")
-
-
 def descriptor(left, top, width, height, flags=0):
     return b"," + struct.pack("<HHHHB", left, top, width, height, flags)
 
@@ -168,13 +136,13 @@ def hand_made_files():
     # 6 rows of 4 asked for; the data end after 3 of them (with an end code), or hold an
     # undefined code (7 after clear, 1, when 6 is the next free code) after 9 pixels.
     pairs = [4, 1, 1] * 6
-    write("ends-after-three-rows.gif", header(4, 6, grey) + descriptor(0, 0, 4, 6) + packed_data(2, pairs + [5])
+    write("ends-after-three-rows.gif", header(4, 6, grey) + descriptor(0, 0, 4, 6) + pack_codes(2, pairs + [5])
           + b";")
     write("undefined-code.gif", header(4, 6, grey) + descriptor(0, 0, 4, 6, 0x40)
-          + packed_data(2, [4, 1, 1] * 4 + [4, 1, 7, 1, 5]) + b";")
+          + pack_codes(2, [4, 1, 1] * 4 + [4, 1, 7, 1, 5]) + b";")
     # A table filled to 4096 entries that goes on at 12 bits without a clear, then clears.
     deferred = [4, 1] + [i % 4 for i in range(4090)] + [2, 6, 7, 4095, 4, 3, 6, 5]
-    write("deferred-clear.gif", header(97, 43, grey) + descriptor(0, 0, 97, 43) + packed_data(2, deferred)
+    write("deferred-clear.gif", header(97, 43, grey) + descriptor(0, 0, 97, 43) + pack_codes(2, deferred)
           + b";")
 
 

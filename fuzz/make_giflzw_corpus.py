@@ -12,6 +12,8 @@ import os
 
 from PIL import Image
 
+from gif_codes import pack_codes
+
 OUT = os.path.join("fuzz", "corpus", "giflzw")
 
 
@@ -54,59 +56,25 @@ def pillow(name, width, height, bits, interlace, pattern):
     write(name, bytes([width - 1, height - 1, int(interlaced)]) + data)
 
 
-def pack(code_size, codes):
-    """Codes least significant bit first with the decoder's width rule, in sub-blocks."""
-    clear = 1 << code_size
-    acc = bits = 0
-    width = code_size + 1
-    next_free = clear + 2
-    fresh = True
-    out = bytearray()
-    for code in codes:
-        acc |= code << bits
-        bits += width
-        while bits >= 8:
-            out.append(acc & 255)
-            acc >>= 8
-            bits -= 8
-        if code == clear:
-            width, next_free, fresh = code_size + 1, clear + 2, True
-        elif code == clear + 1:
-            pass
-        elif fresh:
-            fresh = False
-        else:
-            next_free += 1
-            if next_free >= 1 << width and width < 12:
-                width += 1
-    if bits:
-        out.append(acc & 255)
-    data = bytearray([code_size])
-    for i in range(0, len(out), 255):
-        block = out[i:i + 255]
-        data += bytes([len(block)]) + block
-    return bytes(data + b"\0")
-
-
 def main():
     os.makedirs(OUT, exist_ok=True)
     pillow("pillow-gradient-8bit.gif.lzw", 60, 40, 8, 0, lambda x, y: (x + y) * 2 + (x * y) % 3)
     pillow("pillow-interlaced-4bit.gif.lzw", 40, 30, 4, 1, lambda x, y: x // 3 + y // 5)
     pillow("pillow-1bit.gif.lzw", 97, 20, 1, 0, lambda x, y: (x // 4 + y // 2) % 2)
     pillow("pillow-noise-6bit.gif.lzw", 30, 20, 6, 0, lambda x, y: (x * 37 + y * 101) ^ (x * y))
-    write("plain-literals.gif.lzw", bytes([4, 0, 0]) + pack(2, [4, 1, 2, 3, 0, 5]))
-    write("no-leading-clear.gif.lzw", bytes([3, 0, 0]) + pack(2, [1, 1, 6, 5]))
-    write("clear-runs.gif.lzw", bytes([5, 0, 1]) + pack(2, [4, 4, 4, 1, 2, 4, 4, 3, 0, 6, 5]))
-    write("kwkwk.gif.lzw", bytes([9, 1, 0]) + pack(3, [8, 3, 10, 11, 12, 9]))
-    write("clear-then-end.gif.lzw", bytes([0, 0, 0]) + pack(2, [4, 5]))
-    write("code-above-next-free.gif.lzw", bytes([3, 0, 0]) + pack(3, [8, 1, 2, 13, 9]))
-    write("code-size-9.gif.lzw", bytes([3, 0, 0]) + pack(9, [512, 300, 7, 514, 513]))
+    write("plain-literals.gif.lzw", bytes([4, 0, 0]) + pack_codes(2, [4, 1, 2, 3, 0, 5]))
+    write("no-leading-clear.gif.lzw", bytes([3, 0, 0]) + pack_codes(2, [1, 1, 6, 5]))
+    write("clear-runs.gif.lzw", bytes([5, 0, 1]) + pack_codes(2, [4, 4, 4, 1, 2, 4, 4, 3, 0, 6, 5]))
+    write("kwkwk.gif.lzw", bytes([9, 1, 0]) + pack_codes(3, [8, 3, 10, 11, 12, 9]))
+    write("clear-then-end.gif.lzw", bytes([0, 0, 0]) + pack_codes(2, [4, 5]))
+    write("code-above-next-free.gif.lzw", bytes([3, 0, 0]) + pack_codes(3, [8, 1, 2, 13, 9]))
+    write("code-size-9.gif.lzw", bytes([3, 0, 0]) + pack_codes(9, [512, 300, 7, 514, 513]))
     full = [4, 1] + [i % 4 for i in range(1400)] + [2, 5]
-    write("long-table.gif.lzw", bytes([96, 60, 1]) + pack(2, full))
+    write("long-table.gif.lzw", bytes([96, 60, 1]) + pack_codes(2, full))
     write("lying-block-count.gif.lzw", bytes([2, 0, 0, 2, 200, 0x8C, 0x5D]))
     # The table fills (entries 6..4095) and goes on at 12 bits without a clear, then clears.
     deferred = [4, 1] + [i % 4 for i in range(4090)] + [2, 6, 7, 4095, 4, 3, 6, 5]
-    write("deferred-clear.gif.lzw", bytes([96, 42, 0]) + pack(2, deferred))
+    write("deferred-clear.gif.lzw", bytes([96, 42, 0]) + pack_codes(2, deferred))
     # Pillow's data cut inside a sub-block, with no terminator: the first rows only.
     with open(os.path.join(OUT, "pillow-gradient-8bit.gif.lzw"), "rb") as f:
         whole = f.read()
