@@ -835,6 +835,20 @@ struct IconImage {
   Bytes maskRows;
 };
 
+// A 1-bit icon of one row of four pixels 0 1 0 1 in the given two colours, with the mask given.
+IconImage FourPixelIcon(const std::vector<TRGB>& palette, std::uint8_t maskBits) {
+  IconImage icon;
+  icon.entryWidth = 4;
+  icon.entryHeight = 1;
+  icon.word6 = 1;
+  icon.headerWidth = 4;
+  icon.headerHeight = 2;
+  icon.palette = palette;
+  icon.colourRows = {0b01010000, 0, 0, 0};
+  icon.maskRows = {maskBits, 0, 0, 0};
+  return icon;
+}
+
 Bytes BuildIcon(std::uint16_t type, const std::vector<IconImage>& images) {
   Bytes out;
   Put16(out, 0);
@@ -916,15 +930,7 @@ TEST(IcoRead, SixteenColourIconShowsTransparentPixelsInTheBackground) {
 }
 
 TEST(IcoRead, OneBitMaskShowsTheBackgroundOrInverts) {
-  IconImage icon;
-  icon.entryWidth = 4;
-  icon.entryHeight = 1;
-  icon.word6 = 1;
-  icon.headerWidth = 4;
-  icon.headerHeight = 2;
-  icon.palette = {kBlack, kWhite};
-  icon.colourRows = {0b01010000, 0, 0, 0};  // pixels 0 1 0 1
-  icon.maskRows = {0b00110000, 0, 0, 0};    // the last two are masked
+  const IconImage icon = FourPixelIcon({kBlack, kWhite}, 0b00110000);  // the last two are masked
   for (const bool white : {true, false}) {
     TBitmap bitmap;
     TIOParams params;
@@ -1599,15 +1605,7 @@ TEST_F(IcoModernRead, SizeComesFromTheBitmapHeader) {
 }
 
 TEST_F(IcoModernRead, OneBitIconsWithColoursKeepThem) {
-  IconImage icon;
-  icon.entryWidth = 4;
-  icon.entryHeight = 1;
-  icon.word6 = 1;
-  icon.headerWidth = 4;
-  icon.headerHeight = 2;
-  icon.palette = {kA, kB};
-  icon.colourRows = {0b01010000, 0, 0, 0};
-  icon.maskRows = {0b00010000, 0, 0, 0};
+  const IconImage icon = FourPixelIcon({kA, kB}, 0b00010000);
   TBitmap bitmap;
   TIOParams params;
   params.IcoBackground = kE;
