@@ -13,6 +13,12 @@
 //                           into a new view and painted once;
 //   PngOpen/peer            the same load into a plain bitmap view that does not paint.
 //
+//   OutlineTick/ours        one tick of the selection's marching ants on a shown 1000 x 800 view
+//                           (100%, no off-screen buffer) whose rectangle selection runs 3 pixels
+//                           inside the window's edges: the dashes advance and the window repaints
+//                           only the outline's pixels;
+//   OutlineTick/peer        one full repaint of the same window, which draws the picture again.
+//
 // The program prints each "ours" as a ratio to its "peer".
 
 #include <benchmark/benchmark.h>
@@ -233,7 +239,51 @@ void PngOpenPeer(benchmark::State& state) {
   seconds.Report(state);
 }
 
+// ---------------------------------------------------------------- the selection outline
+
+TImageView& OutlineView() {
+  EnsureApplication();
+  static TImageView* view = [] {
+    auto* made = new TImageView;
+    ConfigureAsDocument(*made);
+    made->SetDoubleBuffer(false);
+    made->resize(kClientWidth, kClientHeight);
+    made->Bitmap()->Allocate(kBigWidth, kBigHeight, pf24bit);
+    PaintPhotoLike(*made->Bitmap());
+    made->Update();
+    made->show();
+    made->SetSelectionBase(selbClientArea);
+    made->SelectRectangle(3, 3, kClientWidth - 4, kClientHeight - 4, false);
+    QApplication::processEvents();
+    return made;
+  }();
+  return *view;
+}
+
+void OutlineTickOurs(benchmark::State& state) {
+  TImageView& view = OutlineView();
+  const int renders = view.RenderCount();
+  for (auto _ : state) {
+    view.OutlineTick();
+    QApplication::processEvents();
+  }
+  if (view.RenderCount() != renders) state.SkipWithError("a tick drew the picture again");
+}
+
+void OutlineTickPeer(benchmark::State& state) {
+  TImageView& view = OutlineView();
+  const int renders = view.RenderCount();
+  for (auto _ : state) {
+    view.viewport()->update();
+    QApplication::processEvents();
+  }
+  if (view.RenderCount() == renders) state.SkipWithError("the full repaint drew nothing");
+}
+
 }  // namespace
+
+BENCHMARK(OutlineTickOurs)->Name("OutlineTick/ours")->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(OutlineTickPeer)->Name("OutlineTick/peer")->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 // Process CPU time is shown beside the real time: both sides hand work to Qt's thread pool.
 #define VIEW_PAINT(zoom, name)          \

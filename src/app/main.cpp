@@ -21,6 +21,8 @@
 //                            outside, for example by xdotool)
 //   pane                     writes the active document's pane text to the log ("pane: <text>")
 //   status                   writes the active document's status line to the log
+//   image-origin             writes "image-origin <x> <y> <zoom>": where the active document's
+//                            picture starts on the screen, for a driver outside that drags on it
 //   screenshot <file.png>    grabs the whole screen into a PNG
 //   sleep <ms>               waits
 //   quit                     closes the main window
@@ -44,6 +46,7 @@
 
 #include "shell/FlatMemo.h"
 #include "shell/Main.h"
+#include "view/ImageView.h"
 
 namespace {
 
@@ -220,6 +223,14 @@ class TScriptRunner : public QObject {
     if (verb == QLatin1String("status")) {
       if (child == nullptr) return Fail(QStringLiteral("no document to read the status line of"));
       Write(QStringLiteral("status: ") + child->StatusText());
+      return Continue();
+    }
+    if (verb == QLatin1String("image-origin")) {
+      if (child == nullptr) return Fail(QStringLiteral("no document to find the picture of"));
+      veilora::TImageView& view = *child->ImageView1;
+      const QPoint origin =
+          view.viewport()->mapToGlobal(QPoint(view.BitmapToScreenX(0), view.BitmapToScreenY(0)));
+      Write(QStringLiteral("image-origin %1 %2 %3").arg(origin.x()).arg(origin.y()).arg(view.Zoom()));
       return Continue();
     }
     if (verb == QLatin1String("screenshot")) {

@@ -34,6 +34,26 @@ void TSelectionOutline::DropTrailingBreaks() {
   while (!points_.empty() && points_.back() == kSelectionBreak) points_.pop_back();
 }
 
+void TSelectionOutline::RemoveLastPart() {
+  std::vector<TPoint> kept = points_;
+  while (!kept.empty() && !(kept.back() == kSelectionBreak)) kept.pop_back();
+  Reset(kept);
+}
+
+void TSelectionOutline::FinishPolygon() {
+  std::vector<TPoint> kept = points_;
+  while (!kept.empty() && kept.back() == kSelectionBreak) kept.pop_back();
+  // A double click presses twice at one place, which adds its corner twice.
+  if (kept.size() >= 2 && kept[kept.size() - 1] == kept[kept.size() - 2]) kept.pop_back();
+  Reset(kept);
+}
+
+void TSelectionOutline::Reset(const std::vector<TPoint>& points) {
+  // The box only widens as points come, so fewer points need it built again.
+  Clear();
+  for (const TPoint& point : points) Add(point);
+}
+
 bool TSelectionOutline::IsRectangle() const {
   if (points_.size() != 4) return false;
   const TPoint& a = points_[0];

@@ -33,6 +33,12 @@ class TSelectionOutline {
   void AddBreak();
   // Drops trailing break markers, as an unfinished part leaves them.
   void DropTrailingBreaks();
+  // Removes the points after the last break marker (all of them when there is none), keeping the
+  // marker: a Shift gesture redraws its own part this way while earlier parts stay.
+  void RemoveLastPart();
+  // Ends a polygon drawn click by click: the point a double click repeats and any trailing break
+  // markers go.
+  void FinishPolygon();
 
   // Exactly four points forming an axis-aligned rectangle: top-left, top-right, bottom-right,
   // bottom-left. Grips, resizing and moving exist only for these.
@@ -41,6 +47,8 @@ class TSelectionOutline {
   std::vector<std::vector<TPoint>> Parts() const;
 
  private:
+  void Reset(const std::vector<TPoint>& points);
+
   std::vector<TPoint> points_;
   TRectInclusive bounds_;
   int boxPoints_ = 0;  // points other than break markers

@@ -92,6 +92,7 @@ TMDIChild::TMDIChild(TDocumentHost* host, QWidget* parent) : QWidget(parent), ho
   ImageView1->SetScrollBars(veilora::ssBoth);
   ImageView1->SetCenter(true);
   ImageView1->SetDoubleBuffer(true);
+  ImageView1->SetMouseInteract(veilora::miSelect);
   ImageView1->OnImageChange = [this](veilora::TObject&) { ImageView1ImageChange(); };
 
   Hiddenmemo = new TFlatMemo(Splitter1);

@@ -46,6 +46,7 @@
 #include "shell/Prompter.h"
 #include "shell/Resources.h"
 #include "shell/SystemClipboard.h"
+#include "view/Cursors.h"
 #include "view/ImageView.h"
 
 namespace {
@@ -208,6 +209,8 @@ void TMainForm::CreateMenus() {
   PastetoRect1 = addItem(Edit1, "PastetoRect1", tr("P&aste to Rect"), {}, {}, &TMainForm::PastetoRect1Click);
   Edit1->addSeparator();
   Crop1 = addItem(Edit1, "Crop1", tr("Crop"), {}, {}, &TMainForm::Crop1Click);
+  Unselect1 = addItem(Edit1, "Unselect1", tr("&Unselect"), {}, tr("Remove the selection"),
+                      &TMainForm::Unselect1Click);
 
   Image1 = addMenu("Image1", tr("&Image"), {});
   Converttotruecolours1 = addItem(Image1, "Converttotruecolours1", tr("Convert to True Colours"), {}, {},
@@ -320,6 +323,8 @@ void TMainForm::CreateSpeedPanel() {
   connect(SpeedButton7, &QToolButton::toggled, this, [this](bool down) {
     if (down) SpeedButton6->setChecked(false);
   });
+  connect(SpeedButton6, &QToolButton::clicked, this, &TMainForm::SpeedButton5Click);
+  connect(SpeedButton7, &QToolButton::clicked, this, &TMainForm::SpeedButton5Click);
   SpeedButton3 = AddSpeedButton("SpeedButton3", tr("Undo|"), ":/icons/undo.svg");
   connect(SpeedButton3, &QToolButton::clicked, this, &TMainForm::Undo1Click);
 
@@ -657,6 +662,31 @@ void TMainForm::Crop1Click() {
   });
 }
 
+void TMainForm::Unselect1Click() {
+  if (TMDIChild* child = ActiveMDIChild()) child->ImageView1->Unselect();
+}
+
+void TMainForm::SpeedButton5Click() {
+  TMDIChild* child = ActiveMDIChild();
+  if (child == nullptr) return;
+  veilora::TImageView& view = *child->ImageView1;
+  if (SpeedButton6->isChecked()) {
+    view.SetMouseInteract(veilora::miScroll);
+    view.SetCursor(veilora::crHand);
+  } else if (SpeedButton7->isChecked()) {
+    view.SetMouseInteract(veilora::miZoom | veilora::miScroll);
+    view.SetCursor(veilora::crZoomIn);
+  } else {
+    // With both buttons up the document selects again; left in the hand's mode it could never
+    // make a selection any more.
+    if (view.MouseInteract() != veilora::miSelect) {
+      view.SetMouseInteract(veilora::miSelect);
+      view.SetCursor(veilora::crSelect);
+    }
+    view.ShowSelection(false);
+  }
+}
+
 void TMainForm::Converttotruecolours1Click() {
   if (TMDIChild* child = ActiveMDIChild()) {
     RunCommand([child] { child->ImageProc1.ConvertToTrueColour(); });
@@ -783,9 +813,10 @@ void TMainForm::ComboBox1Change() {
 
 void TMainForm::UpdateMenuItems() {
   const bool any = MDIChildCount() > 0;
-  for (QAction* action : {FileCloseItem, FileSaveItem, FileSaveAsItem, CutItem, CopyItem, PasteItem,
-                          PastetoRect1, WindowCascadeItem, WindowTileItem, WindowArrangeItem,
-                          WindowMinimizeItem, Undo1, Resize1, Resample1, Clear1, Selectscanner1, Acquire1}) {
+  for (QAction* action :
+       {FileCloseItem, FileSaveItem, FileSaveAsItem, CutItem, CopyItem, PasteItem, PastetoRect1,
+        WindowCascadeItem, WindowTileItem, WindowArrangeItem, WindowMinimizeItem, Undo1, Resize1, Resample1,
+        Clear1, Selectscanner1, Acquire1, Unselect1}) {
     action->setEnabled(any);
   }
   for (QWidget* widget :
@@ -795,6 +826,8 @@ void TMainForm::UpdateMenuItems() {
         static_cast<QWidget*>(SpeedButton7)}) {
     widget->setEnabled(any);
   }
+  // A newly activated view takes the mode of the Hand and Zoom buttons.
+  SpeedButton5Click();
   if (!any) return;
   if (TMDIChild* child = ActiveMDIChild()) {
     ShowZoom(child->ImageView1->Zoom());

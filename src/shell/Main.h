@@ -47,6 +47,7 @@ class TMainForm : public QMainWindow, public TDocumentHost {
   QAction* PasteItem = nullptr;
   QAction* PastetoRect1 = nullptr;
   QAction* Crop1 = nullptr;
+  QAction* Unselect1 = nullptr;
   QMenu* Image1 = nullptr;
   QAction* Converttotruecolours1 = nullptr;
   QAction* CalcColours1 = nullptr;
@@ -108,6 +109,9 @@ class TMainForm : public QMainWindow, public TDocumentHost {
   // A new document named (number of documents) + ".jpg" takes the active document's selection, or
   // its whole image without one.
   void Crop1Click();
+  void Unselect1Click();
+  // The mouse mode of the Hand and Zoom buttons, given to the active document's view.
+  void SpeedButton5Click();
   void Converttotruecolours1Click();
   void CalcColours1Click();
   void Clear1Click();

@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "image/Display.h"
+#include "view/Cursors.h"
 
 namespace veilora {
 namespace {
@@ -106,6 +107,14 @@ TImageView::TImageView(QWidget* parent) : QAbstractScrollArea(parent) {
     connect(bar, &QAbstractSlider::valueChanged, this,
             [this, horizontal](int value) { ScrollBarValueChanged(horizontal, value); });
   }
+  RegisterViewCursors();
+  SetCursor(crSelect);
+  viewport()->setMouseTracking(true);
+  outlineTimer_.setInterval(kOutlineTickMs);
+  connect(&outlineTimer_, &QTimer::timeout, this, &TImageView::OutlineTick);
+  outlineTimer_.start();
+  autoScrollTimer_.setInterval(kAutoScrollMs);
+  connect(&autoScrollTimer_, &QTimer::timeout, this, &TImageView::AutoScrollTick);
   resize(105, 105);
   Update();
 }
@@ -236,6 +245,11 @@ void TImageView::Update() {
   geometry_.SetOuterSize(width(), height(), frameWidth());
   geometry_.SetScrollBarExtent(ScrollBarExtent());
   geometry_.SetBitmapSize(bitmap.Width(), bitmap.Height());
+  // A selection belongs to the picture it was made on; one of another size cannot keep it.
+  if (!(geometry_.BitmapSize() == lastBitmapSize_)) {
+    lastBitmapSize_ = geometry_.BitmapSize();
+    if (selected_) Unselect();
+  }
 
   if (autoFit_ && bitmap.Width() != 0 && bitmap.Height() != 0) {
     // A control far smaller than the image would fit it at 0%, which is no zoom at all.
@@ -249,6 +263,7 @@ void TImageView::Update() {
   const bool lowered = geometry_.Update();
   if (lowered) ViewChange(0);
   ApplyScrollBars();
+  if (selected_) outlineVisible_ = true;
   dirty_ = true;
   viewport()->update();
 }
@@ -353,14 +368,23 @@ void TImageView::paintEvent(QPaintEvent* event) {
   const TSize client = geometry_.ClientSize();
   if (buffer_.size() != QSize(client.width, client.height)) dirty_ = true;
   // Without the off-screen buffer every paint draws the image again; with it only a change does.
-  if (dirty_ || !doubleBuffer_) {
+  // A tick of the outline's animation never does: the last picture is still right under it.
+  const bool outlineOnly = outlineOnly_ && !dirty_;
+  outlineOnly_ = false;
+  if (dirty_ || (!doubleBuffer_ && !outlineOnly)) {
+    ++renderCount_;
     PaintTo(buffer_);
     dirty_ = false;
   }
   QPainter painter(viewport());
   painter.setCompositionMode(QPainter::CompositionMode_Source);
-  const QRect area = event->rect() & buffer_.rect();
-  painter.drawImage(area.topLeft(), buffer_, area);
+  // Rectangle by rectangle: the outline's thin boxes span the window but hold few pixels.
+  for (const QRect& rect : event->region()) {
+    const QRect area = rect & buffer_.rect();
+    if (!area.isEmpty()) painter.drawImage(area.topLeft(), buffer_, area);
+  }
+  PaintOutline(painter);
+  PaintRubberBand(painter);
 }
 
 void TImageView::PaintTo(QImage& target) {

@@ -7,16 +7,30 @@
 
 #include <QAbstractScrollArea>
 #include <QImage>
+#include <QRegion>
+#include <QTimer>
+#include <optional>
 #include <vector>
 
 #include "image/BaseView.h"
+#include "image/Selection.h"
+#include "view/MouseRules.h"
+#include "view/Outline.h"
 #include "view/ViewGeometry.h"
 
+class QMouseEvent;
 class QPaintEvent;
 class QResizeEvent;
 class QWheelEvent;
 
 namespace veilora {
+
+// Whether SelectRectangle and AddSelectionPoint take client or bitmap coordinates.
+enum TSelectionBase : std::uint8_t { selbClientArea, selbBitmap };
+
+// The selection outline's switches, as a set.
+enum TSelectionOptionItems : std::uint8_t { soAnimated = 1, soSizeable = 2, soMoveable = 4 };
+using TSelectionOptions = std::uint8_t;
 
 class TImageView : public QAbstractScrollArea, public TBitmapView {
   Q_OBJECT
@@ -81,6 +95,9 @@ class TImageView : public QAbstractScrollArea, public TBitmapView {
   void PaintTo(QImage& target);
 
   const TViewGeometry& Geometry() const { return geometry_; }
+  // How many times the picture has been drawn into the buffer; the outline's animation never
+  // adds to it.
+  int RenderCount() const { return renderCount_; }
 
   // Besides OnImageChange and OnViewChange, the changes are Qt signals for the shell's connections.
   void ImageChange() override;
@@ -89,8 +106,61 @@ class TImageView : public QAbstractScrollArea, public TBitmapView {
   // Screen pixels one wheel line scrolls.
   static constexpr int kWheelLinePixels = 20;
 
+  // ---- mouse interaction and the selection
+  TMouseInteract MouseInteract() const { return mouseInteract_; }
+  // Stores the set CombineMouseInteract gives; a polygon still being drawn is finished first.
+  virtual void SetMouseInteract(TMouseInteract value);
+  TSelectionBase SelectionBase() const { return selectionBase_; }
+  void SetSelectionBase(TSelectionBase base) { selectionBase_ = base; }
+  TSelectionOptions SelectionOptions() const { return selectionOptions_; }
+  void SetSelectionOptions(TSelectionOptions options) { selectionOptions_ = options; }
+  // The view's own cursor, by id in the cursor table; the grips and the inside of a selection
+  // show theirs while the mouse is over them.
+  int Cursor() const { return cursorId_; }
+  void SetCursor(int id);
+  // The cursor showing now: the view's own, or a grip's or the inside's while the mouse is there.
+  int ShownCursor() const { return shownCursor_; }
+
+  // Removes the selection (outline, points and any gesture in progress).
+  void Unselect();
+  // Shows the outline and draws it at once, or hides it.
+  void ShowSelection(bool visible);
+  // Selects the rectangle with corners (x1, y1) and (x2, y2), in client or bitmap coordinates as
+  // SelectionBase says; nothing when the two share a column or a row. Additive keeps the earlier
+  // parts after a break marker.
+  virtual void SelectRectangle(int x1, int y1, int x2, int y2, bool additive);
+  // Adds one corner to the selection's points, converted and clamped like SelectRectangle's.
+  virtual void AddSelectionPoint(int x, int y);
+  // Zooms and scrolls so that the selection's box fills the view, then removes the selection.
+  void ZoomToSelection();
+  // Selects the region of similar colour around bitmap pixel (x, y).
+  void SelectMagicWand(int x, int y, bool additive);
+
+  bool HasSelection() const { return selected_; }
+  const TSelectionOutline& Outline() const { return outline_; }
+  const TSelectionOutline* Selection() const override;
+  std::optional<TRectInclusive> SelectionBounds() const override;
+  bool OutlineVisible() const { return outlineVisible_; }
+  int OutlinePhase() const { return phase_; }
+  // One step of the outline's animation, as the 150 ms timer runs it: the dashes advance (unless
+  // a gesture is in progress) and only the outline's own pixels are drawn again.
+  void OutlineTick();
+  // The client area the outline covers now, grips included.
+  QRegion OutlineRegion() const;
+
+  TNotifyEvent OnSelectionChanging;  // during a selection gesture
+  TNotifyEvent OnSelectionChange;    // when a selection gesture ends
+  TNotifyEvent OnMouseInSel;         // the mouse is over a grip, an edge or the inside
+
+  // The animation's period, and how often a gesture scrolls while the mouse is held outside.
+  static constexpr int kOutlineTickMs = 150;
+  static constexpr int kAutoScrollMs = 50;
+
  signals:
   void imageChanged();
+  void selectionChanging();
+  void selectionChanged();
+  void mouseInSelection();
   // 1 when the zoom changed, 0 when the scroll origin changed.
   void viewChanged(int change);
 
@@ -101,6 +171,10 @@ class TImageView : public QAbstractScrollArea, public TBitmapView {
   // The wheel scrolls by the desktop's wheel lines of kWheelLinePixels each, not by the scroll
   // bars' one-pixel line.
   void wheelEvent(QWheelEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
   // The view paints from its own origin; Qt's scrolling of the viewport's pixels is not used.
   void scrollContentsBy(int dx, int dy) override;
   void BorderStyleChanged() override;
@@ -113,6 +187,31 @@ class TImageView : public QAbstractScrollArea, public TBitmapView {
   int ScrollBarExtent() const;
   void PaintBackground(QImage& target, const TExtentRect& image);
   void PaintBitmap(QImage& target, const TExtentRect& source, const TExtentRect& destination);
+
+  // Selection gestures.
+  bool GripsShown() const;
+  bool IsClosedOutline() const { return !polygonInProgress_; }
+  int HitGrip(TPoint client) const;
+  bool HitInside(TPoint client);
+  void FinishPolygon();
+  void ResizeWithGrip(TPoint client);
+  void MoveSelection(TPoint delta);
+  void DragNewRectangle(TPoint client, bool shift);
+  void DragEllipse(TPoint client, bool shift, bool ctrl);
+  void ContinueGesture(TPoint client, Qt::KeyboardModifiers modifiers);
+  // Scrolls while the mouse lies outside the drawn image during a gesture; returns whether the
+  // view moved.
+  bool AutoScroll(TPoint mouse);
+  void AutoScrollTick();
+  void HoverCursor(TPoint client);
+  void ShowCursor(int id);
+  // Asks for the outline to be drawn again where it was and where it is now.
+  void RefreshOutline();
+  void PaintOutline(QPainter& painter);
+  void PaintRubberBand(QPainter& painter);
+  void RaiseSelectionChanging();
+  void RaiseSelectionChange();
+  QRegion RubberBandRegion() const;
 
   TViewGeometry geometry_;
   int paintLock_ = 0;
@@ -127,6 +226,45 @@ class TImageView : public QAbstractScrollArea, public TBitmapView {
   // Per paint: the source column and row behind each destination column and row.
   std::vector<int> columns_;
   std::vector<int> rows_;
+  // A repaint the animation asked for: the image in the buffer is still right, only the outline's
+  // pixels are drawn again.
+  bool outlineOnly_ = false;
+  int renderCount_ = 0;
+
+  TMouseInteract mouseInteract_ = 0;
+  TSelectionBase selectionBase_ = selbClientArea;
+  TSelectionOptions selectionOptions_ = soAnimated | soSizeable | soMoveable;
+  int cursorId_ = 0;
+  int shownCursor_ = 0;
+
+  TSelectionOutline outline_;
+  bool selected_ = false;
+  bool outlineVisible_ = false;
+  int phase_ = 0;
+  TOutlinePixels outlinePixels_;
+  QRegion drawnOutline_;  // where the outline was last drawn
+  QTimer outlineTimer_;
+  TSize lastBitmapSize_;
+
+  // The gesture in progress.
+  bool polygonInProgress_ = false;
+  bool newRectangle_ = false;
+  bool ellipseInProgress_ = false;
+  bool buttonDown_ = false;
+  Qt::MouseButton button_ = Qt::NoButton;
+  int grip_ = kNoGrip;
+  int moveIndex_ = -1;
+  TPoint downPoint_;
+  TPoint originAtDown_;
+  TPoint lastPoint_;
+  int countAtDown_ = 0;
+  TRectInclusive savedBox_;
+  // The polygon's rubber band: from its last corner to the free end, drawn inverted.
+  bool rubberBandShown_ = false;
+  TPoint rubberEnd_;
+  QTimer autoScrollTimer_;
+  TPoint lastRaw_;  // the last mouse position, unclamped
+  Qt::KeyboardModifiers gestureModifiers_;
 };
 
 // Takes the system colours the views use (colour 0, the scroll-bar grey, the button face and the

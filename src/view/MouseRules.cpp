@@ -170,6 +170,46 @@ void SetRectangle(TSelectionOutline& selection, const TRectInclusive& box) {
   selection.Add({box.x1, box.y2});
 }
 
+void AddRectangle(TSelectionOutline& selection, int x1, int y1, int x2, int y2, bool additive, TSize bitmap) {
+  if (additive && !selection.Empty()) {
+    selection.AddBreak();
+  } else {
+    selection.Clear();
+  }
+  const TRectInclusive box = ClampedOrdered(x1, y1, x2, y2, bitmap);
+  selection.Add({box.x1, box.y1});
+  selection.Add({box.x2, box.y1});
+  selection.Add({box.x2, box.y2});
+  selection.Add({box.x1, box.y2});
+}
+
+std::vector<TPoint> EllipsePoints(TPoint centre, int rx, int ry, const TViewGeometry& geometry) {
+  const TSize bitmap = geometry.BitmapSize();
+  const int count = std::max(static_cast<int>(std::min(rx, ry) * 2 * M_PI) / 4, 3);
+  std::vector<TPoint> points;
+  points.reserve(static_cast<std::size_t>(count));
+  for (int k = 0; k < count; ++k) {
+    const double angle = 2 * M_PI / count * k;
+    const int x = static_cast<int>(std::cos(angle) * rx + centre.x);
+    const int y = static_cast<int>(std::sin(angle) * ry + centre.y);
+    points.push_back({std::clamp(geometry.ScreenToBitmapX(x), 0, std::max(bitmap.width - 1, 0)),
+                      std::clamp(geometry.ScreenToBitmapY(y), 0, std::max(bitmap.height - 1, 0))});
+  }
+  return points;
+}
+
+TPoint ClampToDrawnImage(TPoint point, const TViewGeometry& geometry) {
+  const TPoint offset = geometry.ImageOffset();
+  const TSize drawn = geometry.DrawnExtent();
+  return TPoint{std::clamp(point.x, offset.x, offset.x + std::max(drawn.width - 1, 0)),
+                std::clamp(point.y, offset.y, offset.y + std::max(drawn.height - 1, 0))};
+}
+
+TPoint AutoScrollDistance(TPoint point, const TViewGeometry& geometry) {
+  const TPoint inside = ClampToDrawnImage(point, geometry);
+  return TPoint{point.x - inside.x, point.y - inside.y};
+}
+
 int ZoomForBox(const TRectInclusive& box, TSize outer) {
   const std::int64_t width = std::int64_t{box.x2} - box.x1 + 1;
   const std::int64_t height = std::int64_t{box.y2} - box.y1 + 1;

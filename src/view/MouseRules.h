@@ -5,6 +5,7 @@
 // the rectangle. The view widget feeds them client points and its geometry.
 
 #include <cstdint>
+#include <vector>
 
 #include "image/BaseView.h"
 #include "image/Point.h"
@@ -69,6 +70,21 @@ TPoint ConstrainCorner(TPoint previous, TPoint point);
 
 // The four corners of a box in the order of a rectangle selection.
 void SetRectangle(TSelectionOutline& selection, const TRectInclusive& box);
+
+// Adds the rectangle with corners (x1, y1) and (x2, y2), bitmap coordinates in any order, clamped
+// to the bitmap: after a break marker when additive and points exist, else in place of them.
+void AddRectangle(TSelectionOutline& selection, int x1, int y1, int x2, int y2, bool additive, TSize bitmap);
+
+// The points of the ellipse a drag draws around client point `centre` with radii rx and ry (client
+// pixels): n = trunc(min(rx, ry) x 2 pi) div 4 of them, at least 3, at equal angles from 0,
+// each turned into a bitmap point and clamped to the bitmap.
+std::vector<TPoint> EllipsePoints(TPoint centre, int rx, int ry, const TViewGeometry& geometry);
+
+// The client point moved into the drawn image (origin ImageOffset, extent DrawnExtent).
+TPoint ClampToDrawnImage(TPoint point, const TViewGeometry& geometry);
+// How far a client point lies outside the drawn image on each axis: negative left of or above
+// it, positive right of or below it, 0 within. A selection gesture scrolls the view by this much.
+TPoint AutoScrollDistance(TPoint point, const TViewGeometry& geometry);
 
 // The zoom that shows the box whole in the control's outer size, as the select-zoom mode asks:
 // min(outer height / (box height / 100), outer width / (box width / 100)), truncated.

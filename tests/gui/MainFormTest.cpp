@@ -36,6 +36,7 @@
 #include "io/IOParams.h"
 #include "shell/FlatMemo.h"
 #include "shell/SystemClipboard.h"
+#include "view/Cursors.h"
 #include "view/ImageView.h"
 
 namespace veilora::test {
@@ -65,7 +66,7 @@ const std::vector<const char*> kDocumentActions = {
     "FileCloseItem",      "FileSaveItem", "FileSaveAsItem",    "CutItem",        "CopyItem",
     "PasteItem",          "PastetoRect1", "WindowCascadeItem", "WindowTileItem", "WindowArrangeItem",
     "WindowMinimizeItem", "Undo1",        "Resize1",           "Resample1",      "Clear1",
-    "Selectscanner1",     "Acquire1"};
+    "Selectscanner1",     "Acquire1",     "Unselect1"};
 const std::vector<const char*> kDocumentWidgets = {"SaveBtn",      "CutBtn",       "CopyBtn",
                                                    "PasteBtn",     "ComboBox1",    "TrackBar1",
                                                    "SpeedButton3", "SpeedButton6", "SpeedButton7"};
@@ -210,7 +211,8 @@ TEST_F(MainFormTest, MenusHoldTheirItemsShortcutsHintsAndSeparatorsInOrder) {
         {"PasteItem", "&Paste", "Ctrl+V", "Paste from clipboard"},
         {"PastetoRect1", "P&aste to Rect", "", ""},
         {"-", "", "", ""},
-        {"Crop1", "Crop", "", ""}}},
+        {"Crop1", "Crop", "", ""},
+        {"Unselect1", "&Unselect", "", "Remove the selection"}}},
       {form->Image1,
        {{"Converttotruecolours1", "Convert to True Colours", "", ""},
         {"CalcColours1", "Calc Colours", "", ""},
@@ -851,6 +853,65 @@ TEST_F(MainFormTest, HintsShowTheirLongPartOnTheStatusLine) {
   EXPECT_EQ(form->StatusText(), QStringLiteral("Open an existing file"));
   form->ShowHint(QStringLiteral("Short|Long part"));
   EXPECT_EQ(form->StatusText(), QStringLiteral("Long part"));
+}
+
+TEST_F(MainFormTest, ASelectionLimitsCropAndCalcColoursAndUnselectEndsIt) {
+  TMDIChild* child = New();
+  TImageView& view = *child->ImageView1;
+  view.Bitmap()->FillRect(0, 0, 300, 20, clBlack);  // rows 0..19 black, the rest white
+  view.SetZoom(100);
+  view.SetViewOrigin(0, 0);
+  view.SetSelectionBase(selbBitmap);
+  view.SelectRectangle(10, 10, 50, 30, false);
+  form->CalcColours1Click();
+  form->Crop1Click();
+  Flush();
+  TMDIChild* crop = form->ActiveMDIChild();
+  ASSERT_NE(crop, child);
+  EXPECT_EQ(crop->ImageView1->Bitmap()->Width(), 40);
+  EXPECT_EQ(crop->ImageView1->Bitmap()->Height(), 20);
+
+  form->ClientArea->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(child->parentWidget()));
+  Flush();
+  form->Unselect1Click();
+  EXPECT_FALSE(view.HasSelection());
+  form->CalcColours1Click();
+  EXPECT_EQ(prompter.Texts(Kind::Message),
+            QStringList({"The active images has 2 colors.", "The active images has 2 colors."}));
+}
+
+TEST_F(MainFormTest, HandAndZoomSetTheViewsModeAndCursorAndBothUpSelectsAgain) {
+  TMDIChild* child = New();
+  TImageView& view = *child->ImageView1;
+  EXPECT_EQ(view.MouseInteract(), miSelect);
+  EXPECT_EQ(view.Cursor(), crSelect);
+  form->SpeedButton6->click();
+  EXPECT_EQ(view.MouseInteract(), miScroll);
+  EXPECT_EQ(view.Cursor(), crHand);
+  form->SpeedButton7->click();
+  EXPECT_EQ(view.MouseInteract(), miZoom | miScroll);
+  EXPECT_EQ(view.Cursor(), crZoomIn);
+
+  // A document opened while Zoom is down takes its mode from the update of items.
+  TMDIChild* second = New();
+  EXPECT_EQ(second->ImageView1->MouseInteract(), miZoom | miScroll);
+
+  form->SpeedButton7->click();
+  EXPECT_EQ(second->ImageView1->MouseInteract(), miSelect);
+  EXPECT_EQ(second->ImageView1->Cursor(), crSelect);
+}
+
+TEST_F(MainFormTest, WithBothButtonsUpActivatingADocumentHidesItsOutline) {
+  TMDIChild* first = New();
+  first->ImageView1->SetSelectionBase(selbBitmap);
+  first->ImageView1->SelectRectangle(10, 10, 50, 30, false);
+  EXPECT_TRUE(first->ImageView1->OutlineVisible());
+  New();
+  form->ClientArea->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(first->parentWidget()));
+  Flush();
+  EXPECT_FALSE(first->ImageView1->OutlineVisible());
+  EXPECT_TRUE(first->ImageView1->HasSelection());
+  EXPECT_EQ(first->ImageView1->MouseInteract(), miSelect);
 }
 
 TEST_F(MainFormTest, HandAndZoomAreAtMostOneDown) {

@@ -125,3 +125,53 @@ TEST(ZoomToBox, FitsTheBoxAndCentresIt) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(AddRectangle, ShiftKeepsEarlierPartsAfterABreakMarker) {
+  TSelectionOutline selection;
+  AddRectangle(selection, 50, 30, 10, 10, false, TSize{200, 100});
+  EXPECT_EQ(selection.Points(), (std::vector<TPoint>{{10, 10}, {50, 10}, {50, 30}, {10, 30}}));
+  AddRectangle(selection, 60, 40, 300, -5, true, TSize{200, 100});
+  ASSERT_EQ(selection.Count(), 9);
+  EXPECT_EQ(selection.Points()[4], kSelectionBreak);
+  EXPECT_EQ(selection.Points()[5], (TPoint{60, 0}));
+  EXPECT_EQ(selection.Points()[7], (TPoint{199, 40}));
+  EXPECT_TRUE(Equal(selection.Bounds(), TRectInclusive{10, 0, 199, 40}));
+
+  // Redrawing the gesture's own part keeps the marker and the first part.
+  selection.RemoveLastPart();
+  EXPECT_EQ(selection.Count(), 5);
+  EXPECT_TRUE(Equal(selection.Bounds(), TRectInclusive{10, 10, 50, 30}));
+  AddRectangle(selection, 0, 0, 5, 5, false, TSize{200, 100});
+  EXPECT_EQ(selection.Count(), 4);
+}
+
+TEST(FinishPolygon, DropsTheDoubleClickRepeatAndTrailingBreaks) {
+  TSelectionOutline selection;
+  for (const TPoint p : {TPoint{1, 1}, TPoint{9, 1}, TPoint{9, 9}, TPoint{9, 9}}) selection.Add(p);
+  selection.AddBreak();
+  selection.FinishPolygon();
+  EXPECT_EQ(selection.Points(), (std::vector<TPoint>{{1, 1}, {9, 1}, {9, 9}}));
+}
+
+TEST(EllipsePoints, CountFollowsTheSmallerRadiusAndPointsStayOnTheBitmap) {
+  const TViewGeometry view = View();
+  std::vector<TPoint> points = EllipsePoints({100, 50}, 40, 20, view);
+  EXPECT_EQ(points.size(), 31u);  // trunc(20 x 2 pi) = 125, div 4
+  EXPECT_EQ(points[0], (TPoint{140, 50}));
+  EXPECT_EQ(EllipsePoints({100, 50}, 1, 0, view).size(), 3u);
+  for (const TPoint p : EllipsePoints({190, 95}, 60, 60, view)) {
+    EXPECT_TRUE(p.x >= 0 && p.x <= 199 && p.y >= 0 && p.y <= 99) << p.x << "," << p.y;
+  }
+}
+
+TEST(AutoScrollDistance, CountsHowFarThePointLiesOutsideTheDrawnImage) {
+  const TViewGeometry view = View(100, 1000, 1000);  // the drawn image fills the 400 x 300 client
+  EXPECT_EQ(AutoScrollDistance({200, 100}, view), (TPoint{0, 0}));
+  EXPECT_EQ(AutoScrollDistance({-7, 100}, view), (TPoint{-7, 0}));
+  EXPECT_EQ(AutoScrollDistance({400, 310}, view), (TPoint{1, 11}));
+  EXPECT_EQ(ClampToDrawnImage({-7, 310}, view), (TPoint{0, 299}));
+}
+
+}  // namespace
