@@ -19,6 +19,14 @@
 //                           only the outline's pixels;
 //   OutlineTick/peer        one full repaint of the same window, which draws the picture again.
 //
+//   OutlineTick/ours        one tick of the selection's marching ants on a 1000 x 800 view (100%,
+//                           no off-screen buffer, the document window's other settings) whose
+//                           rectangle selection runs 3 pixels inside the client's edges: the
+//                           dashes advance and only the outline's region is painted again, into a
+//                           client-sized image as the window's paint would;
+//   OutlineTick/peer        one paint of the whole client area of the same view, which draws the
+//                           picture again.
+//
 // The program prints each "ours" as a ratio to its "peer".
 
 #include <benchmark/benchmark.h>

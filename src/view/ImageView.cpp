@@ -19,6 +19,7 @@
 
 #include "image/Display.h"
 #include "view/Cursors.h"
+#include "view/DirectTarget.h"
 
 namespace veilora {
 namespace {
@@ -364,6 +365,11 @@ void TImageView::ScrollBarValueChanged(bool horizontal, int value) {
 // ---------------------------------------------------------------- painting
 
 void TImageView::paintEvent(QPaintEvent* event) {
+  QPainter painter(viewport());
+  PaintClient(painter, event->region());
+}
+
+void TImageView::PaintClient(QPainter& painter, const QRegion& region) {
   if (paintLock_ > 0) return;
   const TSize client = geometry_.ClientSize();
   if (buffer_.size() != QSize(client.width, client.height)) dirty_ = true;
@@ -376,13 +382,9 @@ void TImageView::paintEvent(QPaintEvent* event) {
     PaintTo(buffer_);
     dirty_ = false;
   }
-  QPainter painter(viewport());
   painter.setCompositionMode(QPainter::CompositionMode_Source);
   // Rectangle by rectangle: the outline's thin boxes span the window but hold few pixels.
-  for (const QRect& rect : event->region()) {
-    const QRect area = rect & buffer_.rect();
-    if (!area.isEmpty()) painter.drawImage(area.topLeft(), buffer_, area);
-  }
+  CopyImageRegion(painter, buffer_, region);
   PaintOutline(painter);
   PaintRubberBand(painter);
 }

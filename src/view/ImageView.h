@@ -19,6 +19,7 @@
 #include "view/ViewGeometry.h"
 
 class QMouseEvent;
+class QPainter;
 class QPaintEvent;
 class QResizeEvent;
 class QWheelEvent;
@@ -93,6 +94,9 @@ class TImageView : public QAbstractScrollArea, public TBitmapView {
   // Paints the view (background and the visible part of the bitmap) into a client-size image;
   // a target of another size is replaced by a client-size 32-bit one.
   void PaintTo(QImage& target);
+  // Paints `region` of the client area with `painter` (clipped to it) as a paint event does: the
+  // buffered picture, the selection outline and a polygon's rubber band.
+  void PaintClient(QPainter& painter, const QRegion& region);
 
   const TViewGeometry& Geometry() const { return geometry_; }
   // How many times the picture has been drawn into the buffer; the outline's animation never
@@ -208,6 +212,8 @@ class TImageView : public QAbstractScrollArea, public TBitmapView {
   // Asks for the outline to be drawn again where it was and where it is now.
   void RefreshOutline();
   void PaintOutline(QPainter& painter);
+  // The outline's pixels through QPainter, for targets that cannot be written directly.
+  void DrawPixels(QPainter& painter);
   void PaintRubberBand(QPainter& painter);
   void RaiseSelectionChanging();
   void RaiseSelectionChange();

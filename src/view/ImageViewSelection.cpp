@@ -10,6 +10,7 @@
 
 #include "image/MagicWand.h"
 #include "view/Cursors.h"
+#include "view/DirectTarget.h"
 #include "view/ImageView.h"
 
 namespace veilora {
@@ -26,6 +27,36 @@ QRect ToQRect(const TExtentRect& rect) {
 
 const QColor kColour1(Qt::black);
 const QColor kColour2(Qt::white);
+constexpr std::uint32_t kFirstPixel = 0xFF000000u;   // black, opaque
+constexpr std::uint32_t kSecondPixel = 0xFFFFFFFFu;  // white
+
+// Writes the outline's pixels straight into the painter's target, inside its clip. Returns false
+// when the target cannot be written directly.
+bool WritePixelsDirect(QPainter& painter, const TOutlinePixels& pixels, const QRegion& outlineRegion) {
+  const std::optional<TDirectTarget> target = DirectTarget(painter);
+  if (!target) return false;
+  const auto write = [&](const std::vector<TPoint>& points, std::uint32_t value, const QRect& rect) {
+    for (const TPoint& point : points) {
+      const int x = point.x + target->shift.x();
+      const int y = point.y + target->shift.y();
+      if (x < rect.left() || x > rect.right() || y < rect.top() || y > rect.bottom()) continue;
+      target->Row(y)[x] = value;
+    }
+  };
+  // An animation tick paints just the outline's own region: then every pixel may be written and
+  // one pass over them does.
+  if (outlineRegion.translated(target->shift).subtracted(target->allowed).isEmpty()) {
+    const QRect all = target->allowed.boundingRect();
+    write(pixels.first, kFirstPixel, all);
+    write(pixels.second, kSecondPixel, all);
+    return true;
+  }
+  for (const QRect& rect : target->allowed) {
+    write(pixels.first, kFirstPixel, rect);
+    write(pixels.second, kSecondPixel, rect);
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -463,6 +494,16 @@ void TImageView::PaintOutline(QPainter& painter) {
   if (!selected_ || !outlineVisible_ || outline_.Empty()) return;
   CollectOutlinePixels(outline_, geometry_, phase_, IsClosedOutline(), outlinePixels_);
   painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  if (!WritePixelsDirect(painter, outlinePixels_, OutlineRegion())) DrawPixels(painter);
+  if (!GripsShown()) return;
+  for (int corner = 0; corner < 4; ++corner) {
+    const QRect grip = ToQRect(GripBox(outline_, geometry_, corner));
+    painter.fillRect(grip, kColour1);
+    painter.fillRect(grip.adjusted(1, 1, -1, -1), kColour2);
+  }
+}
+
+void TImageView::DrawPixels(QPainter& painter) {
   std::vector<QPoint> points;
   for (const auto& [pixels, colour] :
        {std::pair{&outlinePixels_.first, kColour1}, std::pair{&outlinePixels_.second, kColour2}}) {
@@ -471,12 +512,6 @@ void TImageView::PaintOutline(QPainter& painter) {
     for (const TPoint& pixel : *pixels) points.emplace_back(pixel.x, pixel.y);
     painter.setPen(QPen(colour, 0));
     painter.drawPoints(points.data(), static_cast<int>(points.size()));
-  }
-  if (!GripsShown()) return;
-  for (int corner = 0; corner < 4; ++corner) {
-    const QRect grip = ToQRect(GripBox(outline_, geometry_, corner));
-    painter.fillRect(grip, kColour1);
-    painter.fillRect(grip.adjusted(1, 1, -1, -1), kColour2);
   }
 }
 
