@@ -39,11 +39,14 @@ void CopyImageRegion(QPainter& painter, const QImage& source, const QRegion& reg
     return;
   }
   const QRegion wanted = (region & QRegion(source.rect())).translated(target->shift) & target->allowed;
+  const std::uint8_t* sourceBits = source.constBits();
+  const qsizetype sourceStride = source.bytesPerLine();
   for (const QRect& rect : wanted) {
     const auto bytes = static_cast<std::size_t>(rect.width()) * sizeof(std::uint32_t);
     for (int y = rect.top(); y <= rect.bottom(); ++y) {
-      const auto* from = reinterpret_cast<const std::uint32_t*>(source.constScanLine(y - target->shift.y())) +
-                         (rect.left() - target->shift.x());
+      const auto* from =
+          reinterpret_cast<const std::uint32_t*>(sourceBits + (y - target->shift.y()) * sourceStride) +
+          (rect.left() - target->shift.x());
       std::memcpy(target->Row(y) + rect.left(), from, bytes);
     }
   }

@@ -494,12 +494,30 @@ void TImageView::PaintOutline(QPainter& painter) {
   if (!selected_ || !outlineVisible_ || outline_.Empty()) return;
   CollectOutlinePixels(outline_, geometry_, phase_, IsClosedOutline(), outlinePixels_);
   painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-  if (!WritePixelsDirect(painter, outlinePixels_, OutlineRegion())) DrawPixels(painter);
+  // The region last asked for holds the outline as it is now, unless the view moved since.
+  if (!WritePixelsDirect(painter, outlinePixels_, drawnOutline_)) DrawPixels(painter);
   if (!GripsShown()) return;
+  const std::optional<TDirectTarget> target = DirectTarget(painter);
   for (int corner = 0; corner < 4; ++corner) {
     const QRect grip = ToQRect(GripBox(outline_, geometry_, corner));
-    painter.fillRect(grip, kColour1);
-    painter.fillRect(grip.adjusted(1, 1, -1, -1), kColour2);
+    if (target) {
+      // Outlined in the first colour, filled with the second, inside the painter's clip.
+      for (const QRect& part : QRegion(grip.translated(target->shift)) & target->allowed) {
+        for (int y = part.top(); y <= part.bottom(); ++y) {
+          std::uint32_t* row = target->Row(y);
+          const int gy = y - target->shift.y();
+          for (int x = part.left(); x <= part.right(); ++x) {
+            const int gx = x - target->shift.x();
+            const bool edge =
+                gx == grip.left() || gx == grip.right() || gy == grip.top() || gy == grip.bottom();
+            row[x] = edge ? kFirstPixel : kSecondPixel;
+          }
+        }
+      }
+    } else {
+      painter.fillRect(grip, kColour1);
+      painter.fillRect(grip.adjusted(1, 1, -1, -1), kColour2);
+    }
   }
 }
 

@@ -79,11 +79,16 @@ void CollectOutlinePixels(const TSelectionOutline& selection, const TViewGeometr
     int first = 0;
     int last = 0;
     segment.VisibleSteps(client, first, last);
+    int dash = static_cast<int>((counter + std::max(first, 0)) % kDashPeriod);
+    const bool straight = a.x == b.x || a.y == b.y;
+    const TPoint step{b.x > a.x ? 1 : b.x < a.x ? -1 : 0, b.y > a.y ? 1 : b.y < a.y ? -1 : 0};
     for (int k = first; k < last; ++k) {
-      const TPoint pixel = segment.Pixel(k);
-      if (pixel.x < 0 || pixel.y < 0 || pixel.x >= client.width || pixel.y >= client.height) continue;
-      const bool firstColour = (counter + k) % kDashPeriod < kDashPeriod / 2;
-      (firstColour ? pixels.first : pixels.second).push_back(pixel);
+      // Most outlines are rectangles: their pixels need no rounding along the other axis.
+      const TPoint pixel = straight ? TPoint{a.x + k * step.x, a.y + k * step.y} : segment.Pixel(k);
+      if (pixel.x >= 0 && pixel.y >= 0 && pixel.x < client.width && pixel.y < client.height) {
+        (dash < kDashPeriod / 2 ? pixels.first : pixels.second).push_back(pixel);
+      }
+      if (++dash == kDashPeriod) dash = 0;
     }
     counter += segment.Length();
   });
