@@ -1,5 +1,6 @@
 #include "shell/Childwin.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
 #include <QIcon>
@@ -12,10 +13,12 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <exception>
 #include <string>
 
 #include "hidden/Crypt32.h"
+#include "hidden/Envelope.h"
 #include "image/Display.h"
 #include "shell/FlatMemo.h"
 #include "shell/Prompter.h"
@@ -44,6 +47,21 @@ std::string_view View(const QByteArray& bytes) {
 QByteArray ToQByteArray(const std::string& bytes) {
   return QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
+
+// A passphrase is its UTF-8 bytes in composed form, so the same word typed on any keyboard, or
+// stored in a file for the command-line program, gives the same key.
+std::string PassphraseBytes(const QString& passphrase) {
+  return passphrase.normalized(QString::NormalizationForm_C).toStdString();
+}
+
+// The key derivation takes a noticeable moment by design.
+class TWaitCursor {
+ public:
+  TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~TWaitCursor() { QApplication::restoreOverrideCursor(); }
+  TWaitCursor(const TWaitCursor&) = delete;
+  TWaitCursor& operator=(const TWaitCursor&) = delete;
+};
 
 }  // namespace
 
@@ -80,6 +98,8 @@ TMDIChild::TMDIChild(TDocumentHost* host, QWidget* parent) : QWidget(parent), ho
   ToolButton4 = addButton(tr("Clear"), ":/icons/child-clear.svg", &TMDIChild::ToolButton4Click);
   ToolButton7 = addButton(tr("Encrypt"), ":/icons/child-encrypt.svg", &TMDIChild::ToolButton7Click);
   ToolButton8 = addButton(tr("Decrypt"), ":/icons/child-decrypt.svg", &TMDIChild::ToolButton8Click);
+  ToolButton9 = addButton(tr("Protect"), ":/icons/child-protect.svg", &TMDIChild::ToolButton9Click);
+  ToolButton9->setToolTip(tr("Write the text protected by a passphrase"));
   SetCipherState(false);
 
   Splitter1 = new QSplitter(Qt::Vertical, this);
@@ -101,6 +121,7 @@ TMDIChild::TMDIChild(TDocumentHost* host, QWidget* parent) : QWidget(parent), ho
   connect(Hiddenmemo, &QPlainTextEdit::textChanged, this, [this] {
     // The user edited the pane: what it shows is the message from now on.
     if (!settingPane_) exactBytes_.reset();
+    RefreshFitText();
   });
 
   Splitter1->addWidget(ImageView1);
@@ -112,6 +133,8 @@ TMDIChild::TMDIChild(TDocumentHost* host, QWidget* parent) : QWidget(parent), ho
   StatusBar = new QStatusBar(this);
   statusLabel_ = new QLabel(tr("Hidden text space: "), StatusBar);
   StatusBar->addWidget(statusLabel_, 1);
+  fitLabel_ = new QLabel(StatusBar);
+  StatusBar->addPermanentWidget(fitLabel_);
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -163,9 +186,14 @@ QString TMDIChild::StatusText() const {
   return statusLabel_->text();
 }
 
+QString TMDIChild::FitText() const {
+  return fitLabel_->text();
+}
+
 void TMDIChild::FormShow() {
   SetPaneBytes({});
   RefreshStatusLine();
+  RefreshFitText();
 }
 
 bool TMDIChild::FormCloseQuery() {
@@ -194,6 +222,7 @@ void TMDIChild::SetPaneBytes(const QByteArray& bytes) {
 void TMDIChild::SetPaneBytesExact(const QByteArray& bytes) {
   SetPaneBytes(bytes);
   exactBytes_ = bytes;
+  RefreshFitText();
 }
 
 QByteArray TMDIChild::MessageBytes() const {
@@ -205,7 +234,11 @@ void TMDIChild::ToolButton2Click() {
   try {
     std::string text;
     ImageProc1.ReadHiddenText(text);
-    SetPaneBytesExact(ToQByteArray(text));
+    if (veilora::IsEnvelope(text)) {
+      OpenProtectedText(text);
+    } else {
+      SetPaneBytesExact(ToQByteArray(text));
+    }
   } catch (const std::exception&) {
     SetPaneBytes({});
     Prompter().ShowMessage(this, tr("No Data in this Image"));
@@ -236,6 +269,35 @@ void TMDIChild::ToolButton3Click() {
   SetPaneBytes({});
 }
 
+void TMDIChild::OpenProtectedText(const std::string& envelope) {
+  std::string message;
+  veilora::TEnvelopeInfo info;
+  // A damaged or unknown envelope is reported without asking for a passphrase that cannot help.
+  veilora::TEnvelopeStatus status = veilora::ReadEnvelopeInfo(envelope, info);
+  if (status == veilora::TEnvelopeStatus::Ok) {
+    const std::optional<QString> passphrase =
+        Prompter().AskPassword(this, tr("The hidden text is protected. Passphrase:"));
+    if (!passphrase) return;
+    const TWaitCursor wait;
+    status = veilora::OpenEnvelope(envelope, PassphraseBytes(*passphrase), message);
+  }
+  switch (status) {
+    case veilora::TEnvelopeStatus::Ok: SetPaneBytesExact(ToQByteArray(message)); return;
+    case veilora::TEnvelopeStatus::WrongPassphrase:
+      Prompter().ShowError(this, tr("Wrong passphrase, or the protected text was changed."));
+      return;
+    case veilora::TEnvelopeStatus::NewerVersion:
+      Prompter().ShowError(this, tr("The protected text was made by a newer version of Veilora."));
+      return;
+    case veilora::TEnvelopeStatus::OutOfMemory:
+      Prompter().ShowError(this, tr("Not enough memory to check the passphrase."));
+      return;
+    case veilora::TEnvelopeStatus::Damaged:
+    case veilora::TEnvelopeStatus::TooCostly: break;
+  }
+  Prompter().ShowError(this, tr("The protected text in this image is damaged."));
+}
+
 void TMDIChild::ToolButton4Click() {
   SetPaneBytes({});
   try {
@@ -255,6 +317,44 @@ void TMDIChild::ToolButton8Click() {
   SetCipherState(false);
   SetPaneBytesExact(ToQByteArray(veilora::DecryptText(
       View(MessageBytes()), veilora::kTextStartKey, veilora::kTextMultiplierKey, veilora::kTextAdditiveKey)));
+}
+
+void TMDIChild::ToolButton9Click() {
+  const QByteArray message = MessageBytes();
+  if (message.isEmpty()) return;
+  const std::int64_t fit = std::max<std::int64_t>(
+      ImageProc1.HiddenTextFit() - static_cast<std::int64_t>(veilora::kEnvelopeOverhead), 0);
+  if (message.size() > fit) {
+    Prompter().ShowError(this,
+                         tr("The text is too long for this image: %1 bytes fit with a passphrase.").arg(fit));
+    return;
+  }
+  const std::optional<QString> passphrase =
+      Prompter().AskPassword(this, tr("Passphrase for the hidden text:"));
+  if (!passphrase) return;
+  if (passphrase->isEmpty()) {
+    Prompter().ShowError(this, tr("The passphrase is empty; nothing was written."));
+    return;
+  }
+  const std::optional<QString> repeated = Prompter().AskPassword(this, tr("The same passphrase again:"));
+  if (!repeated) return;
+  if (*repeated != *passphrase) {
+    Prompter().ShowError(this, tr("The two passphrases differ; nothing was written."));
+    return;
+  }
+  try {
+    std::string envelope;
+    {
+      const TWaitCursor wait;
+      envelope = veilora::SealEnvelope(View(message), PassphraseBytes(*passphrase));
+    }
+    ImageProc1.WriteHiddenText(envelope);
+  } catch (const std::exception& error) {
+    Prompter().ShowError(this, QString::fromLocal8Bit(error.what()));
+    return;
+  }
+  RefreshStatusLine();
+  SetPaneBytes({});
 }
 
 void TMDIChild::LoadFile1Click() {
@@ -287,6 +387,8 @@ void TMDIChild::Saveas1Click() {
 
 void TMDIChild::ImageView1ImageChange() {
   Modified = true;
+  // A new size changes what fits; the capacity part of the line keeps its own refresh points.
+  RefreshFitText();
   if (host_ != nullptr) host_->SetUndoEnabled(ImageProc1.CanUndo());
 }
 
@@ -313,6 +415,16 @@ void TMDIChild::closeEvent(QCloseEvent* event) {
 
 void TMDIChild::RefreshStatusLine() {
   statusLabel_->setText(tr("Hidden text space in bytes: ") + QString::number(ImageProc1.HiddenTextSpace()));
+}
+
+void TMDIChild::RefreshFitText() {
+  // The view reports changes while the window is still being built.
+  if (fitLabel_ == nullptr) return;
+  const qsizetype needed = MessageBytes().size();
+  const std::int32_t fit = ImageProc1.HiddenTextFit();
+  fitLabel_->setText(tr("Message: %1 of %2 bytes that fit").arg(needed).arg(fit));
+  // A message that would be refused shows so before Write is pressed.
+  fitLabel_->setStyleSheet(needed > fit ? QStringLiteral("color: #b00000;") : QString());
 }
 
 void TMDIChild::SetCipherState(bool encrypted) {

@@ -1,7 +1,8 @@
 #pragma once
 
 // The document window: one image in a view, the hidden-text pane below it, the tool bar with
-// Read, Write, Clear, Encrypt and Decrypt, and the status line with the image's capacity. The main
+// Read, Write, Clear, Encrypt, Decrypt and Protect, and the status line with the image's capacity
+// and the bytes the pane's message needs of those that fit. The main
 // window puts it into a QMdiSubWindow and reaches it through ImageView1, ImageProc1, ImageIO1, its
 // caption and its modified flag.
 
@@ -9,6 +10,7 @@
 #include <QString>
 #include <QWidget>
 #include <optional>
+#include <string>
 
 #include "image/ImageProc.h"
 #include "io/ImageIO.h"
@@ -73,6 +75,7 @@ class TMDIChild : public QWidget {
   QToolButton* ToolButton4 = nullptr;  // Clear
   QToolButton* ToolButton7 = nullptr;  // Encrypt
   QToolButton* ToolButton8 = nullptr;  // Decrypt
+  QToolButton* ToolButton9 = nullptr;  // Protect: Write under a passphrase
   QSplitter* Splitter1 = nullptr;
   TFlatMemo* Hiddenmemo = nullptr;
   QStatusBar* StatusBar = nullptr;
@@ -93,6 +96,8 @@ class TMDIChild : public QWidget {
 
   // The text of the status line.
   QString StatusText() const;
+  // The status line's second part: the bytes the message needs and the bytes that really fit.
+  QString FitText() const;
 
   // Runs when the window is first shown: empties the pane and reports the capacity.
   void FormShow();
@@ -110,6 +115,9 @@ class TMDIChild : public QWidget {
   void ToolButton4Click();  // Clear
   void ToolButton7Click();  // Encrypt
   void ToolButton8Click();  // Decrypt
+  // Asks for a passphrase twice, seals the message under it and writes the sealed bytes; Read
+  // recognises them and asks for the passphrase.
+  void ToolButton9Click();
   void LoadFile1Click();
   void Saveas1Click();
   void ImageView1ImageChange();
@@ -121,6 +129,9 @@ class TMDIChild : public QWidget {
 
  private:
   void RefreshStatusLine();
+  void RefreshFitText();
+  // Puts the message of a passphrase envelope into the pane, asking for the passphrase.
+  void OpenProtectedText(const std::string& envelope);
   void SetCipherState(bool encrypted);
   // Puts bytes the program made (read or transformed) into the pane, remembering them exactly.
   void SetPaneBytesExact(const QByteArray& bytes);
@@ -131,6 +142,7 @@ class TMDIChild : public QWidget {
   TDocumentHost* host_;
   QString caption_;
   QLabel* statusLabel_ = nullptr;
+  QLabel* fitLabel_ = nullptr;
   bool shownOnce_ = false;
   bool settingPane_ = false;
   std::optional<QByteArray> exactBytes_;

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QStringList>
 
@@ -60,6 +62,14 @@ class TWidgetPrompter final : public TPrompter {
     if (answer == QMessageBox::Yes) return TAnswer::Yes;
     if (answer == QMessageBox::No) return TAnswer::No;
     return TAnswer::Cancel;
+  }
+
+  std::optional<QString> AskPassword(QWidget* parent, const QString& text) override {
+    bool accepted = false;
+    const QString answer = QInputDialog::getText(parent, QObject::tr("Passphrase"), text, QLineEdit::Password,
+                                                 QString(), &accepted);
+    if (!accepted) return std::nullopt;
+    return answer;
   }
 
   std::optional<QString> OpenTextFile(QWidget* parent) override {

@@ -28,6 +28,9 @@ class TPrompter {
   virtual bool AskYesNo(QWidget* parent, const QString& text) = 0;
   // A confirmation with Yes, No and Cancel ("Save Changes to X?").
   virtual TAnswer AskYesNoCancel(QWidget* parent, const QString& text) = 0;
+  // A passphrase question: what the user typed (shown as dots while typed); nothing when the user
+  // cancels.
+  virtual std::optional<QString> AskPassword(QWidget* parent, const QString& text) = 0;
   // The text pane's Load File dialog; nothing when the user cancels.
   virtual std::optional<QString> OpenTextFile(QWidget* parent) = 0;
   // The text pane's Save as dialog; nothing when the user cancels.

@@ -9,13 +9,16 @@
 #include <QPointer>
 #include <QSplitter>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QToolButton>
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "gui/ScriptedPrompter.h"
 #include "hidden/Crypt32.h"
+#include "hidden/Envelope.h"
 #include "io/ImageIO.h"
 #include "shell/FlatMemo.h"
 #include "view/ImageView.h"
@@ -115,18 +118,16 @@ TEST_F(ChildwinTest, ANewImageIsSavedWithTheViewsResolutionAndBackground) {
 }
 
 TEST_F(ChildwinTest, LaysOutTheToolBarPaneAndMenu) {
-  const std::vector<std::pair<QToolButton*, const char*>> buttons = {{child->ToolButton2, "Read"},
-                                                                     {child->ToolButton3, "Write"},
-                                                                     {child->ToolButton4, "Clear"},
-                                                                     {child->ToolButton7, "Encrypt"},
-                                                                     {child->ToolButton8, "Decrypt"}};
+  const std::vector<std::pair<QToolButton*, const char*>> buttons = {
+      {child->ToolButton2, "Read"},    {child->ToolButton3, "Write"},   {child->ToolButton4, "Clear"},
+      {child->ToolButton7, "Encrypt"}, {child->ToolButton8, "Decrypt"}, {child->ToolButton9, "Protect"}};
   for (const auto& [button, caption] : buttons) {
     EXPECT_EQ(button->text(), QString::fromLatin1(caption));
     EXPECT_EQ(button->size(), QSize(52, 39)) << caption;
     EXPECT_EQ(button->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
     EXPECT_EQ(button->font().pixelSize(), 13);
   }
-  for (const char* icon : {"read", "write", "clear", "encrypt", "decrypt"}) {
+  for (const char* icon : {"read", "write", "clear", "encrypt", "decrypt", "protect"}) {
     EXPECT_TRUE(QFile::exists(QStringLiteral(":/icons/child-%1.svg").arg(QLatin1String(icon)))) << icon;
   }
   EXPECT_EQ(child->Splitter1->handleWidth(), 3);
@@ -336,6 +337,128 @@ TEST_F(ChildwinTest, YesSavesThroughTheHostAndAFailedSaveKeepsTheWindow) {
   EXPECT_TRUE(child.isNull());
   EXPECT_EQ(host.saves, 2);
   EXPECT_EQ(host.savedCaption, QStringLiteral("picture.bmp"));
+}
+
+TEST_F(ChildwinTest, TheStatusLineShowsWhatTheMessageNeedsAndWhatFits) {
+  EXPECT_EQ(child->StatusText(), QStringLiteral("Hidden text space in bytes: 33742"));
+  EXPECT_EQ(child->FitText(), QStringLiteral("Message: 0 of 33667 bytes that fit"));
+  child->SetPaneBytes(Bytes("h\xC3\xA9llo"));
+  EXPECT_EQ(child->FitText(), QStringLiteral("Message: 6 of 33667 bytes that fit"));
+  // Typing counts too, line breaks as the two bytes they are stored as.
+  QTest::keyClicks(child->Hiddenmemo, QStringLiteral("ab"));
+  QTest::keyClick(child->Hiddenmemo, Qt::Key_Return);
+  EXPECT_EQ(child->FitText(), QStringLiteral("Message: 10 of 33667 bytes that fit"));
+  // Cipher text is counted as the bytes Write stores, also when the pane cannot show them: this one
+  // starts with a zero byte, where the pane's text ends.
+  child->SetPaneBytes(
+      Bytes("\x02"
+            "abc"));
+  Click(child->ToolButton7);
+  ASSERT_EQ(EncryptText("\x02", kTextStartKey, kTextMultiplierKey, kTextAdditiveKey), std::string(1, '\0'));
+  EXPECT_TRUE(child->PaneBytes().isEmpty());
+  EXPECT_EQ(child->FitText(), QStringLiteral("Message: 4 of 33667 bytes that fit"));
+
+  // A new size changes what fits at once; the capacity part keeps its value until Read or Write.
+  child->ImageProc1.SetImageSize(100, 50);
+  EXPECT_EQ(child->FitText(), QStringLiteral("Message: 4 of 1854 bytes that fit"));
+  EXPECT_EQ(child->StatusText(), QStringLiteral("Hidden text space in bytes: 33742"));
+  Click(child->ToolButton2);
+  EXPECT_EQ(child->StatusText(), QStringLiteral("Hidden text space in bytes: 1867"));
+}
+
+TEST_F(ChildwinTest, ProtectWritesASealedTextThatReadOpensWithThePassphrase) {
+  const QByteArray text = Bytes("the key is under the mat \xC3\xA9");
+  child->SetPaneBytes(text);
+  prompter.passwords = {QStringLiteral("s\u00e9same"), QStringLiteral("s\u00e9same")};
+  Click(child->ToolButton9);
+  EXPECT_EQ(prompter.Texts(Kind::Password).size(), 2);
+  EXPECT_TRUE(prompter.Texts(Kind::Error).isEmpty());
+  EXPECT_TRUE(child->PaneBytes().isEmpty());
+  EXPECT_TRUE(child->Modified);
+  EXPECT_TRUE(child->ImageProc1.CanUndo());
+
+  // What the image holds is the envelope, not the text.
+  std::string stored;
+  child->ImageProc1.ReadHiddenText(stored);
+  EXPECT_TRUE(IsEnvelope(stored));
+  EXPECT_EQ(stored.size(), static_cast<std::size_t>(text.size()) + kEnvelopeOverhead);
+  EXPECT_EQ(stored.find("the key"), std::string::npos);
+
+  // The same word in decomposed form is the same passphrase.
+  prompter.passwords = {QStringLiteral("se\u0301same")};
+  Click(child->ToolButton2);
+  EXPECT_EQ(child->PaneBytes(), text);
+  EXPECT_TRUE(prompter.Texts(Kind::Error).isEmpty());
+  EXPECT_TRUE(child->ToolButton8->isEnabled());
+}
+
+TEST_F(ChildwinTest, ProtectWritesNothingUnlessBothPassphrasesAgree) {
+  const struct {
+    std::deque<std::optional<QString>> passwords;
+    const char* error;  // nullptr: cancelled without a word
+  } rows[] = {
+      {{std::nullopt}, nullptr},
+      {{QStringLiteral("one"), std::nullopt}, nullptr},
+      {{QStringLiteral("one"), QStringLiteral("two")}, "The two passphrases differ; nothing was written."},
+      {{QString()}, "The passphrase is empty; nothing was written."},
+  };
+  const QByteArray before = Pixels(*child);
+  for (const auto& row : rows) {
+    prompter.asked.clear();
+    child->SetPaneBytes(Bytes("kept"));
+    prompter.passwords = row.passwords;
+    Click(child->ToolButton9);
+    EXPECT_TRUE(prompter.passwords.empty());
+    EXPECT_EQ(prompter.Texts(Kind::Error),
+              row.error ? QStringList{QString::fromLatin1(row.error)} : QStringList{});
+    EXPECT_EQ(child->PaneBytes(), Bytes("kept"));
+  }
+  EXPECT_EQ(Pixels(*child), before);
+  EXPECT_FALSE(child->Modified);
+
+  // An empty pane asks nothing, and a text that fits plainly but not with the envelope's 74 bytes
+  // is refused before any question.
+  prompter.asked.clear();
+  child->SetPaneBytes({});
+  Click(child->ToolButton9);
+  child->SetPaneBytes(QByteArray(33667 - 73, 'x'));
+  Click(child->ToolButton9);
+  EXPECT_EQ(
+      prompter.Texts(Kind::Error),
+      QStringList{QStringLiteral("The text is too long for this image: 33593 bytes fit with a passphrase.")});
+  EXPECT_TRUE(prompter.Texts(Kind::Password).isEmpty());
+  EXPECT_EQ(Pixels(*child), before);
+}
+
+TEST_F(ChildwinTest, ReadingASealedTextNeverShowsItWithoutThePassphrase) {
+  // A cheap envelope, as the core seals it: reading takes its cost from the stored bytes.
+  const std::string sealed = SealEnvelope("only for you", "right", kMinimumPassphraseCost);
+  std::string newer = sealed;
+  newer[8] = 2;
+  const struct {
+    std::string stored;
+    std::deque<std::optional<QString>> passphrases;  // none: a damaged envelope asks nothing
+    const char* error;                               // nullptr: no error box
+    QByteArray pane;
+  } rows[] = {
+      {sealed, {QStringLiteral("wrong")}, "Wrong passphrase, or the protected text was changed.", {}},
+      {sealed, {std::nullopt}, nullptr, {}},
+      {sealed.substr(0, 60), {}, "The protected text in this image is damaged.", {}},
+      {newer, {}, "The protected text was made by a newer version of Veilora.", {}},
+      {sealed, {QStringLiteral("right")}, nullptr, Bytes("only for you")},
+  };
+  for (const auto& row : rows) {
+    prompter.asked.clear();
+    child->ImageProc1.WriteHiddenText(row.stored);
+    child->SetPaneBytes(Bytes("typed before"));
+    prompter.passwords = row.passphrases;
+    Click(child->ToolButton2);
+    EXPECT_EQ(prompter.Texts(Kind::Password).size(), static_cast<qsizetype>(row.passphrases.size()));
+    EXPECT_EQ(prompter.Texts(Kind::Error),
+              row.error ? QStringList{QString::fromLatin1(row.error)} : QStringList{});
+    EXPECT_EQ(child->PaneBytes(), row.pane) << (row.error ? row.error : "");
+    EXPECT_TRUE(prompter.Texts(Kind::Message).isEmpty());
+  }
 }
 
 class ChildwinTextFileTest : public ChildwinTest {

@@ -18,7 +18,18 @@ namespace veilora::test {
 
 class ScriptedPrompter : public TPrompter {
  public:
-  enum class Kind { Message, Error, Warning, Question, YesNo, OpenText, SaveText, OpenImage, SaveImage };
+  enum class Kind {
+    Message,
+    Error,
+    Warning,
+    Question,
+    YesNo,
+    Password,
+    OpenText,
+    SaveText,
+    OpenImage,
+    SaveImage
+  };
 
   struct Asked {
     Kind kind;
@@ -33,6 +44,8 @@ class ScriptedPrompter : public TPrompter {
 
   // Answers to AskYesNoCancel and AskYesNo (where only Yes is yes), in order.
   std::deque<TAnswer> answers;
+  // Answers to the passphrase questions, in order; nothing stands for Cancel.
+  std::deque<std::optional<QString>> passwords;
   // Answers to the four file dialogs, in order; nothing stands for Cancel.
   std::deque<std::optional<QString>> fileNames;
   std::vector<Asked> asked;
@@ -43,6 +56,17 @@ class ScriptedPrompter : public TPrompter {
 
   bool AskYesNo(QWidget*, const QString& text) override { return Answer(Kind::YesNo, text) == TAnswer::Yes; }
   TAnswer AskYesNoCancel(QWidget*, const QString& text) override { return Answer(Kind::Question, text); }
+
+  std::optional<QString> AskPassword(QWidget*, const QString& text) override {
+    asked.push_back({Kind::Password, text});
+    if (passwords.empty()) {
+      ADD_FAILURE() << "unscripted passphrase question: " << text.toStdString();
+      return std::nullopt;
+    }
+    std::optional<QString> password = passwords.front();
+    passwords.pop_front();
+    return password;
+  }
 
   std::optional<QString> OpenTextFile(QWidget*) override { return NextFile(Kind::OpenText, {}); }
   std::optional<QString> SaveTextFile(QWidget*) override { return NextFile(Kind::SaveText, {}); }
