@@ -167,8 +167,8 @@ TSaneSource::TSaneSource(const TDeviceInfo& device, const TW_IDENTITY& identity)
     : device_(device), identity_(identity) {}
 
 TSaneSource::~TSaneSource() {
-  dialog_.reset();
   JoinScan();
+  dialog_.reset();
 }
 
 bool TSaneSource::Open() {
@@ -475,8 +475,9 @@ TW_UINT16 TSaneSource::UserInterface(TW_UINT16 message, TW_USERINTERFACE& ui) {
   }
   if (message == MSG_DISABLEDS) {
     if (state_ != 5) return Fail(TWCC_SEQERROR);
-    dialog_.reset();
+    // The scanning thread reports to the dialog: it ends before the dialog goes.
     JoinScan();
+    dialog_.reset();
     state_ = 4;
     return TWRC_SUCCESS;
   }

@@ -10,9 +10,7 @@ bool TImageIO::Acquire(void* window) {
 }
 
 bool TImageIO::SelectAcquireSource(void* window) {
-  const twain::TW_UINT16 code = TwainSelectSource(TwainParams, window);
-  TwainResult = {code, twain::TWCC_SUCCESS};
-  return code == twain::TWRC_SUCCESS;
+  return TwainSelectSource(TwainParams, window, &TwainResult) == twain::TWRC_SUCCESS;
 }
 
 }  // namespace veilora

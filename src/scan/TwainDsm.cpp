@@ -67,7 +67,8 @@ class TManager {
         library_.reset();
         return Fail(TWCC_BUMMER);
       }
-      window_ = data;
+      // The data of DAT_PARENT points at the window handle.
+      window_ = data != nullptr ? *static_cast<void**>(data) : nullptr;
       devices_ = scan::ListDevices();
       identities_.clear();
       for (std::size_t i = 0; i < devices_.size(); ++i) {

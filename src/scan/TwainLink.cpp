@@ -510,14 +510,15 @@ bool TwainAcquire(TImageIO& io, TTwainParams& params, void* window, TTwainResult
   return finish(acquired);
 }
 
-TW_UINT16 TwainSelectSource(TTwainParams& params, void* window) {
+TW_UINT16 TwainSelectSource(TTwainParams& params, void* window, TTwainResult* result) {
   TConnection connection(params, window);
-  if (!connection.OpenManager()) {
-    connection.Close();
-    return TWRC_FAILURE;
-  }
+  TW_UINT16 code = TWRC_FAILURE;
   TW_IDENTITY chosen{};
-  const TW_UINT16 code = connection.Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_USERSELECT, &chosen);
+  if (connection.OpenManager()) {
+    code = connection.Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_USERSELECT, &chosen);
+    if (code == TWRC_FAILURE) connection.KeepCondition(false);
+  }
+  if (result != nullptr) *result = {code, connection.Link().ConditionCode};
   connection.Close();
   if (code == TWRC_SUCCESS) {
     if (!params.SourceListFilled) TwainFillSourceList(params);

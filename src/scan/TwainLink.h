@@ -42,8 +42,8 @@ struct TTwainResult {
 // One picture from the chosen source into `io`'s bitmap; true when a picture was transferred.
 bool TwainAcquire(TImageIO& io, TTwainParams& params, void* window, TTwainResult* result = nullptr);
 // The manager's source dialog; the chosen source becomes current in `params`. The manager's return
-// code.
-twain::TW_UINT16 TwainSelectSource(TTwainParams& params, void* window);
+// code (and its condition code in `result`).
+twain::TW_UINT16 TwainSelectSource(TTwainParams& params, void* window, TTwainResult* result = nullptr);
 // Walks the manager's sources into params.TwainSourceList.
 void TwainFillSourceList(TTwainParams& params);
 

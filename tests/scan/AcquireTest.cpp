@@ -263,7 +263,7 @@ class SourceProtocol : public test::SaneTestBackend {
 
   TW_IDENTITY app{};
   TW_IDENTITY source{};
-  int window = 0;
+  void* window = nullptr;
 };
 
 TEST_F(SourceProtocol, RefusesTriplesOutOfState) {
