@@ -268,7 +268,9 @@ class SourceProtocol : public test::SaneTestBackend {
 
 TEST_F(SourceProtocol, RefusesTriplesOutOfState) {
   EXPECT_EQ(source.ProductName, std::string("test:0"));
-  EXPECT_EQ(source.SupportedGroups, DG_CONTROL | DG_IMAGE);
+  // Copied out: a packed field cannot bind to the reference a check takes.
+  const TW_UINT32 groups = source.SupportedGroups;
+  EXPECT_EQ(groups, DG_CONTROL | DG_IMAGE);
   TW_IMAGEINFO info{};
   EXPECT_EQ(Call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info), TWRC_FAILURE);
   EXPECT_EQ(Condition(), TWCC_SEQERROR);
@@ -287,7 +289,8 @@ TEST_F(SourceProtocol, OffersTheDevicesResolutionRangeAndTakesAValueInIt) {
   ASSERT_EQ(Call(DG_CONTROL, DAT_CAPABILITY, MSG_GET, &capability), TWRC_SUCCESS);
   ASSERT_EQ(capability.ConType, TWON_RANGE);
   const auto* range = static_cast<const TW_RANGE*>(HandleLock(capability.hContainer));
-  EXPECT_EQ(range->ItemType, TWTY_FIX32);
+  const TW_UINT16 itemType = range->ItemType;
+  EXPECT_EQ(itemType, TWTY_FIX32);
   EXPECT_DOUBLE_EQ(FromFix32(Fix32FromBits(range->MinValue)), 1.0);
   EXPECT_DOUBLE_EQ(FromFix32(Fix32FromBits(range->MaxValue)), 1200.0);
   EXPECT_DOUBLE_EQ(FromFix32(Fix32FromBits(range->CurrentValue)), 50.0);
