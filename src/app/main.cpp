@@ -14,6 +14,8 @@
 //                            "dialog: open" (for a driver outside that types into it)
 //   answer <button>          waits for a message box, logs "question: <text>" and presses the
 //                            button with that caption (Yes, No, OK, ...)
+//   click <ObjectName>       waits for a visible, enabled button of that name in any window (a
+//                            dialog's Scan or Select, for example) and clicks it
 //   log <text>               writes "log <text>" (a mark a driver outside waits for)
 //   wait-file <path>         waits until the file exists (a driver outside made it)
 //   wait-documents <n>       waits until n documents are open (and no dialog is)
@@ -23,6 +25,7 @@
 //   status                   writes the active document's status line to the log
 //   image-origin             writes "image-origin <x> <y> <zoom>": where the active document's
 //                            picture starts on the screen, for a driver outside that drags on it
+//   image                    writes the active document's picture size and depth ("image: WxH B")
 //   screenshot <file.png>    grabs the whole screen into a PNG
 //   sleep <ms>               waits
 //   quit                     closes the main window
@@ -194,6 +197,28 @@ class TScriptRunner : public QObject {
         Fail(QStringLiteral("the question has no button ") + argument);
         return true;
       });
+    }
+    if (verb == QLatin1String("click")) {
+      return WaitFor(QStringLiteral("the button ") + argument, [argument] {
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+          for (QAbstractButton* button : window->findChildren<QAbstractButton*>(argument)) {
+            if (button->isVisible() && button->isEnabled()) {
+              QMetaObject::invokeMethod(button, &QAbstractButton::click, Qt::QueuedConnection);
+              return true;
+            }
+          }
+        }
+        return false;
+      });
+    }
+    if (verb == QLatin1String("image")) {
+      const veilora::TBitmap* bitmap = child != nullptr ? child->ImageIO1.Bitmap() : nullptr;
+      if (bitmap == nullptr) return Fail(QStringLiteral("no document to describe the picture of"));
+      Write(QStringLiteral("image: %1x%2 %3")
+                .arg(bitmap->Width())
+                .arg(bitmap->Height())
+                .arg(veilora::BitsPerPixel(bitmap->PixelFormat())));
+      return Continue();
     }
     if (verb == QLatin1String("log")) {
       Write(QStringLiteral("log ") + argument);

@@ -17,6 +17,8 @@
 #include "io/IOParams.h"
 #include "io/Progress.h"
 #include "io/Stream.h"
+#include "scan/TwainLink.h"
+#include "scan/TwainParams.h"
 
 namespace veilora {
 
@@ -101,6 +103,16 @@ class TImageIO : public TImageComponent {
 
   // Fills the whole bitmap with Background.
   void FillWithBackground();
+
+  // The scanner: the chosen source and what to ask of it.
+  TTwainParams TwainParams;
+  // The outcome of the last Acquire or SelectAcquireSource.
+  TTwainResult TwainResult;
+  // Acquires one picture from the chosen source on behalf of `window` (a window of the host, or
+  // null); true when one was transferred. The view then takes its resolution.
+  bool Acquire(void* window = nullptr);
+  // The manager's source dialog; the chosen source becomes current. True when one was chosen.
+  bool SelectAcquireSource(void* window = nullptr);
 
  private:
   // A codec bound to its extra arguments, run inside the load and save frames.

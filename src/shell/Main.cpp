@@ -180,9 +180,9 @@ void TMainForm::CreateMenus() {
   FileNewItem = addItem(File1, "FileNewItem", tr("&New"), QKeySequence(QStringLiteral("Ctrl+N")),
                         tr("Create a new file"), &TMainForm::FileNewItemClick);
   File1->addSeparator();
-  // The scanner items wait for the scanner support; they are here with their place and enabling.
-  Selectscanner1 = addItem(File1, "Selectscanner1", tr("&Select scanner"), {}, {}, nullptr);
-  Acquire1 = addItem(File1, "Acquire1", tr("&Acquire"), {}, {}, nullptr);
+  Selectscanner1 =
+      addItem(File1, "Selectscanner1", tr("&Select scanner"), {}, {}, &TMainForm::Selectscanner1Click);
+  Acquire1 = addItem(File1, "Acquire1", tr("&Acquire"), {}, {}, &TMainForm::Acquire1Click);
   File1->addSeparator();
   FileOpenItem = addItem(File1, "FileOpenItem", tr("&Open"), QKeySequence(QStringLiteral("Ctrl+O")),
                          tr("Open an existing file"), &TMainForm::FileOpenItemClick);
@@ -603,6 +603,29 @@ void TMainForm::FileSaveAsItemClick() {
 
 void TMainForm::FileExitItemClick() {
   close();
+}
+
+void TMainForm::Selectscanner1Click() {
+  TMDIChild* child = ActiveMDIChild();
+  if (child == nullptr) return;
+  RunCommand([this, child] {
+    if (!child->ImageIO1.SelectAcquireSource(this)) {
+      const QString failure = tr(veilora::TwainFailureText(child->ImageIO1.TwainResult));
+      if (!failure.isEmpty()) Prompter().ShowError(this, failure);
+    }
+  });
+}
+
+void TMainForm::Acquire1Click() {
+  TMDIChild* child = ActiveMDIChild();
+  if (child == nullptr) return;
+  RunCommand([this, child] {
+    // The frame is disabled while the source's dialog runs, so the document stays open.
+    const bool acquired = child->ImageIO1.Acquire(this);
+    SetProgress(0);
+    const QString failure = tr(veilora::TwainFailureText(child->ImageIO1.TwainResult));
+    if (!acquired && !failure.isEmpty()) Prompter().ShowError(this, failure);
+  });
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {

@@ -8,6 +8,7 @@
 #include <QMainWindow>
 #include <QString>
 
+#include "scan/ui/QtTwainHost.h"
 #include "shell/Childwin.h"
 #include "shell/SystemClipboard.h"
 
@@ -101,6 +102,9 @@ class TMainForm : public QMainWindow, public TDocumentHost {
   void FileSaveItemClick();
   void FileSaveAsItemClick();
   void FileExitItemClick();
+  // The scanner: choose the source, or acquire a picture from it into the active document.
+  void Selectscanner1Click();
+  void Acquire1Click();
   void Undo1Click();
   void CutItemClick();
   void CopyItemClick();
@@ -165,6 +169,7 @@ class TMainForm : public QMainWindow, public TDocumentHost {
   bool WriteDocument(TMDIChild& child, const QString& fileName);
 
   TSystemClipboard systemClipboard_;
+  TQtTwainHost twainHost_;
   QAction* windowListSeparator_ = nullptr;
   QList<QAction*> windowListActions_;
   bool changingZoom_ = false;
