@@ -393,7 +393,12 @@ void TOpenImageDialog::ShowPreviewForm() {
     previewForm_->resize(size);
     previewForm_->move(available.center() - QPoint(size.width() / 2, size.height() / 2));
   }
-  previewFormView_->Assign(imageView_);
+  // A file of several images shows the frame the preview stands on.
+  if (views_->currentWidget() == multiImageView_) {
+    previewFormView_->Assign(multiImageView_->View());
+  } else {
+    previewFormView_->Assign(imageView_);
+  }
   previewForm_->show();
   previewForm_->raise();
 }

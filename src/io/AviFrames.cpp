@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -15,9 +16,9 @@ namespace veilora {
 
 namespace {
 
-// Larger pictures than this are no video a preview shows; the bound also keeps the scaler's
-// arithmetic far from overflow.
-constexpr int kMaxVideoSide = 16384;
+// Larger pictures than this are no video a preview shows; the bound keeps a decoder's picture
+// memory (what a forged header asks for) near 100 MB and the scaler's arithmetic far from overflow.
+constexpr int kMaxVideoSide = 8192;
 // Packets read per frame wanted before giving up: audio and empty packets come between the frames.
 constexpr int kPacketsPerFrame = 64;
 constexpr int kMaxCountedPackets = 1 << 20;
@@ -106,6 +107,8 @@ class TAviSession {
     if (codec_ == nullptr || avcodec_parameters_to_context(codec_, parameters) < 0)
       return Fail("out of memory");
     codec_->thread_count = 1;
+    // A size change inside the stream is held to the same bound before the decoder allocates.
+    codec_->max_pixels = static_cast<std::int64_t>(kMaxVideoSide) * kMaxVideoSide;
     if (avcodec_open2(codec_, decoder, nullptr) < 0) return Fail("the video's decoder cannot start");
     packet_ = av_packet_alloc();
     frame_ = av_frame_alloc();

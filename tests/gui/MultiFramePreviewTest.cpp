@@ -63,6 +63,15 @@ TEST_F(MultiFramePreviewTest, GifAnimationPlaysAndStops) {
   TBitmap shown;
   ConvertTo24Bit(*dialog.MultiImageView()->View()->Bitmap(), shown);
   EXPECT_EQ(shown.ScanLine(10)[0], 80);
+  // The larger preview window shows that frame too.
+  dialog.ShowPreviewForm();
+  auto* large = dialog.PreviewForm()->findChild<TImageView*>(QStringLiteral("PreviewFormView"));
+  ASSERT_NE(large, nullptr);
+  TBitmap enlarged;
+  ConvertTo24Bit(*large->Bitmap(), enlarged);
+  ASSERT_EQ(enlarged.Width(), 30);
+  EXPECT_EQ(enlarged.ScanLine(10)[0], 80);
+  dialog.PreviewForm()->close();
 }
 
 TEST_F(MultiFramePreviewTest, TiffPagesAndSinglePictures) {
