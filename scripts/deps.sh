@@ -10,7 +10,9 @@ if [ ${#packages[@]} -eq 0 ]; then
   packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev python3-pil
     libpng-dev zlib1g-dev libjpeg62-turbo-dev libtiff-tools giflib-tools libtiff-dev libgif-dev
     qt6-base-dev libqt6svg6 libgl-dev xvfb xauth xdotool xclip fonts-liberation2 libsodium-dev pkg-config
-    libsane-dev sane-utils)
+    libsane-dev sane-utils
+    # FFmpeg decodes AVI frames for the open dialog; the ffmpeg program makes the tests' videos.
+    libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg)
 fi
 
 missing=()

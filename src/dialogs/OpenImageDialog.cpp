@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QScreen>
+#include <QStackedWidget>
 #include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -20,8 +21,10 @@
 
 #include "dialogs/DialogFilter.h"
 #include "dialogs/FilterChoice.h"
+#include "dialogs/MultiImageView.h"
 #include "io/FormatRegistry.h"
 #include "io/ImageIO.h"
+#include "io/PreviewLoad.h"
 #include "view/ImageView.h"
 
 const char* const kOpenImageFilter =
@@ -73,6 +76,20 @@ void ClearView(veilora::TImageView& view) {
   view.ImageChange();
 }
 
+// The information texts of a file of several images.
+std::array<std::string, 5> FrameInfoTexts(const veilora::TPreviewFrames& frames, const std::string& name,
+                                          std::int64_t fileSize) {
+  if (!veilora::IsAviFileName(name)) return veilora::ImageInfoTexts(frames.info, frames.frameCount, fileSize);
+  // A video has no file type among the picture formats and no resolution; its frames are true colour.
+  veilora::TIOParams info;
+  info.Assign(frames.info);
+  info.FileType = veilora::ftBMP;
+  std::array<std::string, 5> texts = veilora::ImageInfoTexts(info, frames.frameCount, fileSize);
+  texts[1].clear();
+  texts[4] = "Video for Windows (AVI)";
+  return texts;
+}
+
 QStringList ToQtNameFilters(const QString& filterText) {
   QStringList filters;
   for (const std::string& filter : veilora::QtNameFilters(filterText.toStdString()))
@@ -120,8 +137,14 @@ void TOpenImageDialog::BuildPanel() {
   previewButton_->setObjectName(QStringLiteral("PreviewButton"));
   previewButton_->setIcon(style()->standardIcon(QStyle::SP_FileDialogContentsView));
   previewButton_->setToolTip(tr("Larger preview"));
+  playButton_ = new QToolButton(panel);
+  playButton_->setObjectName(QStringLiteral("PlayButton"));
+  playButton_->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
+  playButton_->setToolTip(tr("Play"));
+  playButton_->setEnabled(false);
   controls->addWidget(previewCheck_);
   controls->addStretch(1);
+  controls->addWidget(playButton_);
   controls->addWidget(zoomCombo_);
   controls->addWidget(previewButton_);
   panelLayout->addLayout(controls);
@@ -130,11 +153,15 @@ void TOpenImageDialog::BuildPanel() {
   picturePanel->setObjectName(QStringLiteral("PicturePanel"));
   picturePanel->setFrameShape(QFrame::StyledPanel);
   auto* pictureLayout = new QVBoxLayout(picturePanel);
-  imageView_ = new veilora::TImageView(picturePanel);
+  views_ = new QStackedWidget(picturePanel);
+  imageView_ = new veilora::TImageView(views_);
   imageView_->setObjectName(QStringLiteral("ImageView"));
   imageView_->setMinimumSize(220, 180);
   SetUpPreviewView(*imageView_);
-  pictureLayout->addWidget(imageView_, 1);
+  multiImageView_ = new TMultiImageView(views_);
+  views_->addWidget(imageView_);
+  views_->addWidget(multiImageView_);
+  pictureLayout->addWidget(views_, 1);
   progressBar_ = new QProgressBar(picturePanel);
   progressBar_->setObjectName(QStringLiteral("ProgressBar"));
   progressBar_->setRange(0, 100);
@@ -171,6 +198,40 @@ void TOpenImageDialog::BuildPanel() {
   connect(previewCheck_, &QCheckBox::toggled, this, &TOpenImageDialog::PreviewToggled);
   connect(zoomCombo_, &QComboBox::activated, this, &TOpenImageDialog::ZoomComboChanged);
   connect(previewButton_, &QToolButton::clicked, this, &TOpenImageDialog::ShowPreviewForm);
+  connect(playButton_, &QToolButton::clicked, this, &TOpenImageDialog::PlayButtonClick);
+  connect(multiImageView_, &TMultiImageView::playingChanged, this, &TOpenImageDialog::PlayingChanged);
+}
+
+void TOpenImageDialog::PlayButtonClick() {
+  if (multiImageView_->IsPlaying()) {
+    multiImageView_->Stop();
+  } else {
+    multiImageView_->Play();
+  }
+}
+
+void TOpenImageDialog::PlayingChanged(bool playing) {
+  playButton_->setIcon(style()->standardIcon(playing ? QStyle::SP_MediaStop : QStyle::SP_MediaPlay));
+  playButton_->setToolTip(playing ? tr("Stop") : tr("Play"));
+}
+
+bool TOpenImageDialog::PreviewFrames(const std::string& name, std::int64_t fileSize) {
+  // Frames beyond these are not kept: a long video would otherwise fill the memory.
+  constexpr int kMaxPreviewFrames = 200;
+  veilora::TPreviewFrames frames;
+  try {
+    if (!veilora::LoadPreviewFrames(name, kMaxPreviewFrames, kPreviewSide, frames)) return false;
+  } catch (...) {
+    return false;
+  }
+  frameCount_ = frames.frameCount;
+  const std::array<std::string, 5> texts = FrameInfoTexts(frames, name, fileSize);
+  multiImageView_->SetFrames(std::move(frames));
+  views_->setCurrentWidget(multiImageView_);
+  playButton_->setEnabled(true);
+  zoomCombo_->setEnabled(false);
+  SetInfoTexts(texts);
+  return true;
 }
 
 void TOpenImageDialog::SetFilter(const QString& filterText) {
@@ -210,6 +271,10 @@ void TOpenImageDialog::SetInfoTexts(const std::array<std::string, 5>& texts) {
 }
 
 void TOpenImageDialog::ClearPreview() {
+  multiImageView_->Clear();
+  views_->setCurrentWidget(imageView_);
+  playButton_->setEnabled(false);
+  frameCount_ = 0;
   ClearView(*imageView_);
   if (previewFormView_ != nullptr) ClearView(*previewFormView_);
 }
@@ -227,7 +292,7 @@ void TOpenImageDialog::ShowFileInfo(const QString& fileName) {
   const std::string extension = veilora::LowerExtension(name);
   const bool knownImage = extension.size() > 1 && veilora::FormatByExtension(extension.substr(1)) != nullptr;
   const std::int64_t fileSize = knownImage ? info.size() : 0;
-  const int frames = 1;
+  int frames = 1;
 
   bool previewed = false;
   if (previewCheck_->isChecked()) {
@@ -235,10 +300,18 @@ void TOpenImageDialog::ShowFileInfo(const QString& fileName) {
     ClearPreview();
     progressBar_->setValue(0);
     progressBar_->setVisible(true);
+    // A GIF of several frames, a TIFF of several pages and any video show in the multi-image view.
+    const bool video = veilora::IsAviFileName(name);
+    if (video || veilora::PreviewFrameCount(name) > 1) {
+      const bool shown = PreviewFrames(name, fileSize);
+      progressBar_->setVisible(false);
+      if (shown) return;
+      ClearPreview();
+    }
     // Stale fields of the last file must not show up in this one's labels.
     imageIO_->Params.Reset();
     try {
-      imageIO_->LoadFromFile(name);
+      veilora::LoadPreviewImage(*imageIO_, name, kPreviewSide);
       previewed = !imageIO_->Aborting && imageView_->Bitmap() != nullptr && !imageView_->Bitmap()->Empty();
     } catch (...) {
       // A preview never stops the dialog: whatever went wrong, the view stays empty.
@@ -255,8 +328,24 @@ void TOpenImageDialog::ShowFileInfo(const QString& fileName) {
     }
   }
   if (previewed) {
+    frameCount_ = frames;
     SetInfoTexts(veilora::ImageInfoTexts(imageIO_->Params, frames, fileSize));
     return;
+  }
+  if (veilora::IsAviFileName(name)) {
+    // Without a preview a video still says what it holds; one tiny frame gives its size.
+    veilora::TPreviewFrames video;
+    bool read = false;
+    try {
+      read = veilora::LoadPreviewFrames(name, 1, 1, video);
+    } catch (...) {
+      read = false;
+    }
+    if (read) {
+      frameCount_ = video.frameCount;
+      SetInfoTexts(FrameInfoTexts(video, name, fileSize));
+      return;
+    }
   }
   // Without a preview, or when the image itself could not be read, the header says what is
   // known. A fresh record keeps the last file's values out.
@@ -304,7 +393,12 @@ void TOpenImageDialog::ShowPreviewForm() {
     previewForm_->resize(size);
     previewForm_->move(available.center() - QPoint(size.width() / 2, size.height() / 2));
   }
-  previewFormView_->Assign(imageView_);
+  // A file of several images shows the frame the preview stands on.
+  if (views_->currentWidget() == multiImageView_) {
+    previewFormView_->Assign(multiImageView_->View());
+  } else {
+    previewFormView_->Assign(imageView_);
+  }
   previewForm_->show();
   previewForm_->raise();
 }

@@ -15,7 +15,9 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QProgressBar;
+class QStackedWidget;
 class QToolButton;
+class TMultiImageView;
 class QWidget;
 
 namespace veilora {
@@ -48,6 +50,13 @@ class TOpenImageDialog : public QFileDialog {
   QCheckBox* PreviewCheck() const { return previewCheck_; }
   QComboBox* ZoomCombo() const { return zoomCombo_; }
   veilora::TImageView* PreviewView() const { return imageView_; }
+  // The view of files with several images, the play button that runs it, and the number of
+  // images the file shown holds (1 for a single picture, 0 for none).
+  TMultiImageView* MultiImageView() const { return multiImageView_; }
+  QToolButton* PlayButton() const { return playButton_; }
+  int FrameCount() const { return frameCount_; }
+  // Longest side, in pixels, a preview decodes a picture or frame at.
+  static constexpr int kPreviewSide = 1024;
   // The larger preview window, once it has been opened.
   QWidget* PreviewForm() const { return previewForm_; }
   // What a change of the selected file runs: previews the file (or only reads its header when
@@ -63,6 +72,9 @@ class TOpenImageDialog : public QFileDialog {
   void SetInfoTexts(const std::array<std::string, 5>& texts);
   void ZoomComboChanged(int index);
   void PreviewToggled();
+  void PlayButtonClick();
+  void PlayingChanged(bool playing);
+  bool PreviewFrames(const std::string& name, std::int64_t fileSize);
 
   QString filterText_;
   QString fileName_;
@@ -70,6 +82,10 @@ class TOpenImageDialog : public QFileDialog {
   QCheckBox* previewCheck_ = nullptr;
   QComboBox* zoomCombo_ = nullptr;
   QToolButton* previewButton_ = nullptr;
+  QToolButton* playButton_ = nullptr;
+  QStackedWidget* views_ = nullptr;
+  TMultiImageView* multiImageView_ = nullptr;
+  int frameCount_ = 0;
   QProgressBar* progressBar_ = nullptr;
   std::array<QLabel*, 5> labels_ = {};
   veilora::TImageView* imageView_ = nullptr;

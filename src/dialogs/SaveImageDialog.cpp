@@ -1,7 +1,10 @@
 #include "dialogs/SaveImageDialog.h"
 
 #include <QComboBox>
+#include <QFile>
+#include <QGridLayout>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QStringList>
 #include <memory>
 #include <string>
@@ -10,6 +13,7 @@
 #include "dialogs/DialogFilter.h"
 #include "dialogs/FilterChoice.h"
 #include "io/ImageIO.h"
+#include "io/SaveOptions.h"
 
 const char* const kSaveImageFilter =
     "JPEG Bitmap (JPG) No Data|*.jpg|CompuServe Bitmap (GIF)|*.gif|TIFF Bitmap (TIF)|*.tif|"
@@ -41,6 +45,17 @@ TSaveImageDialog::TSaveImageDialog(QWidget* parent) : QFileDialog(parent) {
   setOption(QFileDialog::HideNameFilterDetails, true);
   connect(this, &QFileDialog::filterSelected, this, &TSaveImageDialog::FilterChanged);
   SetFilter(QString::fromLatin1(kDefaultSaveImageFilter));
+
+  advancedButton_ = new QPushButton(tr("Advanced") + QStringLiteral("..."), this);
+  advancedButton_->setObjectName(QStringLiteral("AdvancedButton"));
+  // Qt's own dialog lays its controls out on a grid; the button goes below the buttons column.
+  if (auto* grid = qobject_cast<QGridLayout*>(layout())) {
+    grid->addWidget(advancedButton_, grid->rowCount(), grid->columnCount() - 1);
+  } else if (layout() != nullptr) {
+    layout()->addWidget(advancedButton_);
+  }
+  connect(advancedButton_, &QPushButton::clicked, this, &TSaveImageDialog::AdvancedButtonClick);
+  SetOptions(options_);
 }
 
 TSaveImageDialog::~TSaveImageDialog() = default;
@@ -53,6 +68,20 @@ void TSaveImageDialog::SetFilter(const QString& filterText) {
 
 void TSaveImageDialog::SetOptions(int sdOptions) {
   options_ = sdOptions & (sdShowPreview | sdShowAdvanced);
+  if (advancedButton_ != nullptr) advancedButton_->setVisible((options_ & sdShowAdvanced) != 0);
+}
+
+void TSaveImageDialog::AdvancedButtonClick() {
+  if (attachedImageIO_ == nullptr) return;
+  const QLineEdit* edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+  const QString typed = edit != nullptr ? edit->text() : fileName_;
+  int page = veilora::SavePageForExtension(veilora::LowerExtension(QFile::encodeName(typed).toStdString()));
+  if (page == 0) {
+    const std::string fallback = veilora::FilterExtension(filterText_.toStdString(), FilterIndex());
+    page = veilora::SavePageForExtension(veilora::LowerExtension(fallback));
+  }
+  if (page == 0) return;
+  attachedImageIO_->ShowSaveOptions(page);
 }
 
 void TSaveImageDialog::SetFileName(const QString& fileName) {

@@ -8,6 +8,8 @@
 #include <QFileDialog>
 #include <QString>
 
+class QPushButton;
+
 namespace veilora {
 class TImageIO;
 }  // namespace veilora
@@ -52,6 +54,11 @@ class TSaveImageDialog : public QFileDialog {
   // replacing it, for the name with its appended extension too.
   bool Execute();
 
+  // Opens the save options of the attached component for the format of the name in the name box
+  // (else of the selected filter's extension); nothing without a component or a known format.
+  void AdvancedButtonClick();
+  QPushButton* AdvancedButton() const { return advancedButton_; }
+
  private:
   void FilterChanged();
   void SyncDefaultSuffix();
@@ -61,4 +68,5 @@ class TSaveImageDialog : public QFileDialog {
   QString fileName_;
   int options_ = sdShowPreview | sdShowAdvanced;
   veilora::TImageIO* attachedImageIO_ = nullptr;
+  QPushButton* advancedButton_ = nullptr;
 };

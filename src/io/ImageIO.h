@@ -114,6 +114,16 @@ class TImageIO : public TImageComponent {
   // The manager's source dialog; the chosen source becomes current. True when one was chosen.
   bool SelectAcquireSource(void* window = nullptr);
 
+  // Shows the save-options window (see SaveOptions.h) for the pages of `pageMask` over a copy of
+  // the image; OK stores the showing page's options in Params. An image that is neither 24-bit nor
+  // 1-bit is converted to 24 bits first. Returns true for OK; false without an image, without a
+  // page to show or a window installed, and for Cancel. Always ends with ReportImageChange.
+  bool ShowSaveOptions(int pageMask);
+  // ioppDefaultLockPreview: the window opens with "Lock preview" down.
+  std::uint32_t PreviewsParams = 0;
+  // Raised just before the save-options window shows.
+  TNotifyEvent OnIOPreview;
+
  private:
   // A codec bound to its extra arguments, run inside the load and save frames.
   using Reader = std::function<void(TStream&, bool paramsOnly)>;

@@ -230,6 +230,30 @@ bool ReadRowsGlue(TReadSession* s) {
   return true;
 }
 
+// The reduced read: every step-th row and pixel of the picture, one row in memory at a time. An
+// interlaced picture is read in its first Adam7 pass only, which holds exactly the pixels at
+// multiples of 8 (the caller makes step a multiple of 8), so the later passes are never decoded.
+bool ReadReducedRowsGlue(TReadSession* s, int step, png_bytep rowBuffer, TBitmap* target) {
+  if (setjmp(png_jmpbuf(s->png))) return false;
+  const png_uint_32 height = s->height;
+  const png_uint_32 width = s->width;
+  for (png_uint_32 y = 0; y < height && !s->progress->Aborted(); ++y) {
+    png_read_rows(s->png, &rowBuffer, nullptr, 1);
+    if (y % static_cast<png_uint_32>(step) != 0) continue;
+    std::uint8_t* out = target->ScanLine(static_cast<int>(y / static_cast<png_uint_32>(step)));
+    for (png_uint_32 x = 0; x < width; x += static_cast<png_uint_32>(step), out += 3) {
+      if (s->oneBitOutput) {
+        const std::uint8_t level = (rowBuffer[x >> 3] >> (7 - (x & 7))) & 1 ? 255 : 0;
+        out[0] = out[1] = out[2] = level;
+      } else {
+        std::memcpy(out, rowBuffer + 3 * static_cast<std::size_t>(x), 3);
+      }
+    }
+    if (s->progress->HasHandler()) s->progress->Report(static_cast<int>(100.0 * (y + 1) / height));
+  }
+  return true;
+}
+
 // After the library gave up on the rows: a picture whose every row is in and whose data merely
 // ends loads as it is; one that got its rows, or part of them, keeps them and says what is wrong;
 // one that got no row at all fails.
@@ -511,6 +535,62 @@ void PngWriteStream(TStream& stream, TBitmap& bitmap, TIOParams& params, const T
   if (!WriteGlue(&session)) {
     if (session.streamError) std::rethrow_exception(session.streamError);
     throw EPngWriteError();
+  }
+}
+
+}  // namespace veilora
+
+namespace veilora {
+
+void PngReadStreamReduced(TStream& stream, TBitmap& bitmap, TIOParams& params, int maxSide,
+                          const TProgressContext& progress) {
+  TReadSession session(stream, progress);
+  session.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &session, ReadError, IgnoreWarning);
+  if (session.png == nullptr) {
+    progress.Abort();
+    return;
+  }
+  session.info = png_create_info_struct(session.png);
+  if (session.info == nullptr || !ReadHeaderGlue(&session, params.PngBackground)) {
+    progress.Abort();
+    if (session.streamError) std::rethrow_exception(session.streamError);
+    return;
+  }
+  params.Width = static_cast<std::int32_t>(session.width);
+  params.Height = static_cast<std::int32_t>(session.height);
+  params.BitsPerSample = session.depth;
+  const int t = session.colourType;
+  params.SamplesPerPixel = t == PNG_COLOR_TYPE_RGB          ? 3
+                           : t == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
+                           : t == PNG_COLOR_TYPE_RGB_ALPHA  ? 4
+                                                            : 1;
+  params.DpiX = DpiFromPpm(session.ppmX, DefaultResolution().dpiX);
+  params.DpiY = DpiFromPpm(session.ppmY, DefaultResolution().dpiY);
+  params.PngInterlaced = session.passes > 1;
+  const std::size_t expectedRowBytes = session.oneBitOutput
+                                           ? (static_cast<std::size_t>(session.width) + 7) / 8
+                                           : 3 * static_cast<std::size_t>(session.width);
+  if (session.rowBytes != expectedRowBytes || maxSide < 1) {
+    progress.Abort();
+    return;
+  }
+  const png_uint_32 longest = std::max(session.width, session.height);
+  std::int64_t step = (static_cast<std::int64_t>(longest) + maxSide - 1) / maxSide;
+  if (step < 1) step = 1;
+  if (session.passes > 1) step = (step + 7) / 8 * 8;
+  const auto reducedWidth = static_cast<int>((session.width + step - 1) / step);
+  const auto reducedHeight = static_cast<int>((session.height + step - 1) / step);
+  if (!ImageSizeAllowed(static_cast<png_uint_32>(reducedWidth), static_cast<png_uint_32>(reducedHeight),
+                        pf24bit)) {
+    progress.Abort();
+    return;
+  }
+  std::vector<png_byte> row(expectedRowBytes);
+  PrepareBitmap(bitmap, reducedWidth, reducedHeight, pf24bit);
+  if (!ReadReducedRowsGlue(&session, static_cast<int>(step), row.data(), &bitmap)) {
+    // The rows read so far stay; the rest is the colour the bitmap was prepared with.
+    progress.AbortWithPartialImage("the data of the picture is damaged");
+    if (session.streamError) std::rethrow_exception(session.streamError);
   }
 }
 

@@ -12,6 +12,12 @@ namespace veilora {
 // Depth 1 loads as 1-bit for grey and for a black-then-white palette, as 24-bit otherwise.
 void PngReadStream(TStream& stream, TBitmap& bitmap, TIOParams& params, bool paramsOnly,
                    const TProgressContext& progress);
+// Reads a picture reduced to fit maxSide pixels a side by keeping every n-th row and pixel, with
+// one row of the picture in memory at a time (an interlaced picture decodes its first pass only):
+// a preview of a picture far too large to decode whole. Params get the picture's full size. The
+// bitmap is always 24-bit.
+void PngReadStreamReduced(TStream& stream, TBitmap& bitmap, TIOParams& params, int maxSide,
+                          const TProgressContext& progress);
 // A library error while writing raises EPngWriteError("Error on creating PNG").
 void PngWriteStream(TStream& stream, TBitmap& bitmap, TIOParams& params, const TProgressContext& progress);
 

@@ -20,6 +20,7 @@
 #include "hidden/Crypt32.h"
 #include "hidden/Envelope.h"
 #include "image/Display.h"
+#include "io/SaveOptions.h"
 #include "shell/FlatMemo.h"
 #include "shell/Prompter.h"
 #include "shell/Resources.h"
@@ -160,6 +161,7 @@ TMDIChild::TMDIChild(TDocumentHost* host, QWidget* parent) : QWidget(parent), ho
   // white as its background, not black.
   ImageIO1.Params.Reset();
   ImageIO1.Params.PngBackground = veilora::ColorToPixel(ImageView1->Background());
+  ImageIO1.PreviewsParams = veilora::ioppDefaultLockPreview;
   ImageProc1.OnProgress = [this](veilora::TObject&, int percentage) { ImageView1Progress(percentage); };
   ImageIO1.OnProgress = [this](veilora::TObject&, int percentage) { ImageView1Progress(percentage); };
 }

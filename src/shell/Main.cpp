@@ -35,6 +35,7 @@
 #include <string>
 
 #include "dialogs/DialogFilter.h"
+#include "dialogs/SaveOptionsForm.h"
 #include "image/Display.h"
 #include "image/SelectionEditing.h"
 #include "io/FormatRegistry.h"
@@ -110,6 +111,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   // The codecs copy the LZW hooks into every parameter record they make, so the hooks must hold the
   // coders before the first document exists.
   veilora::InstallLzwCoders();
+  veilora::SetSaveOptionsDialog(&SaveOptionsFormDialog());
   veilora::SetClipboard(&systemClipboard_);
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     const int dpiX = static_cast<int>(std::lround(screen->logicalDotsPerInchX()));
