@@ -43,6 +43,7 @@
 #include "io/ImageIO.h"
 #include "io/LzwCoders.h"
 #include "shell/FlatMemo.h"
+#include "shell/PainterMetafileDevice.h"
 #include "shell/Prompter.h"
 #include "shell/Resources.h"
 #include "shell/SystemClipboard.h"
@@ -109,6 +110,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   // The codecs copy the LZW hooks into every parameter record they make, so the hooks must hold the
   // coders before the first document exists.
   veilora::InstallLzwCoders();
+  InstallMetafilePlayer();
   veilora::SetClipboard(&systemClipboard_);
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     const int dpiX = static_cast<int>(std::lround(screen->logicalDotsPerInchX()));
