@@ -20,7 +20,7 @@ namespace {
 using namespace veilora;
 using veilora::test::Dib24;
 using veilora::test::EmfBuilder;
-using veilora::test::Rgb;
+using veilora::test::Ref;
 using veilora::test::WmfBuilder;
 
 struct Call {
@@ -179,8 +179,8 @@ TEST_F(WmfPlayback, MapsTheBoundsOntoTheTargetAndFollowsTheRecordsWindow) {
 TEST_F(WmfPlayback, ObjectsTakeTheLowestFreeSlot) {
   // Slots: 0 red, 1 a palette, 2 blue; 0 is freed and the green brush made next takes it.
   WmfBuilder wmf;
-  wmf.Brush(0, Rgb(255, 0, 0)).Record(0x00F7, {0x300, 0}).Brush(0, Rgb(0, 0, 255)).Delete(0);
-  wmf.Brush(0, Rgb(0, 255, 0)).Select(0).Rectangle(0, 0, 10, 10).Select(2).Rectangle(0, 0, 10, 10);
+  wmf.Brush(0, Ref(255, 0, 0)).Record(0x00F7, {0x300, 0}).Brush(0, Ref(0, 0, 255)).Delete(0);
+  wmf.Brush(0, Ref(0, 255, 0)).Select(0).Rectangle(0, 0, 10, 10).Select(2).Rectangle(0, 0, 10, 10);
   wmf.Select(1).Select(7).Rectangle(0, 0, 10, 10);  // a palette and an empty slot change nothing
   // The header says there are no objects; the table does not believe it.
   const RecordingDevice d = Play(wmf.Bytes(0, 0, 100, 100, 96, 0));
@@ -208,7 +208,7 @@ TEST_F(WmfPlayback, RecordsAreWalkedByTheirOwnSizes) {
 
 TEST_F(WmfPlayback, TheObjectTableIsCapped) {
   WmfBuilder wmf;
-  for (std::size_t i = 0; i < kMaxWmfObjects + 10; ++i) wmf.Brush(0, Rgb(1, 2, 3));
+  for (std::size_t i = 0; i < kMaxWmfObjects + 10; ++i) wmf.Brush(0, Ref(1, 2, 3));
   wmf.Select(static_cast<int>(kMaxWmfObjects + 5)).Rectangle(0, 0, 10, 10);
   const RecordingDevice d = Play(wmf.Bytes(0, 0, 96, 96, 96));
   ASSERT_EQ(d.Of("fill").size(), 1u);
@@ -217,8 +217,8 @@ TEST_F(WmfPlayback, TheObjectTableIsCapped) {
 
 TEST_F(WmfPlayback, SaveAndRestoreBringBackPenBrushAndClip) {
   WmfBuilder wmf;
-  wmf.Brush(0, Rgb(9, 9, 9)).Select(0).Record(0x001E, {});                 // SaveDC
-  wmf.Brush(0, Rgb(200, 0, 0)).Select(1).Record(0x0416, {50, 50, 0, 0});   // IntersectClipRect
+  wmf.Brush(0, Ref(9, 9, 9)).Select(0).Record(0x001E, {});                 // SaveDC
+  wmf.Brush(0, Ref(200, 0, 0)).Select(1).Record(0x0416, {50, 50, 0, 0});   // IntersectClipRect
   wmf.Record(0x0127, {static_cast<int>(0xFFFF)}).Rectangle(0, 0, 10, 10);  // RestoreDC(-1)
   const RecordingDevice d = Play(wmf.Bytes(0, 0, 96, 96, 96));
   EXPECT_EQ(d.Of("fill").at(0).colour, RGBToColor(9, 9, 9));
@@ -230,7 +230,7 @@ TEST_F(WmfPlayback, SaveAndRestoreBringBackPenBrushAndClip) {
 
 TEST_F(WmfPlayback, TextRecordsDecodeTheWesternCodePage) {
   WmfBuilder wmf;
-  wmf.Colour(0x0209, Rgb(0, 0, 200));                          // SetTextColor
+  wmf.Colour(0x0209, Ref(0, 0, 200));                          // SetTextColor
   wmf.Record(0x0521, {3}, {'A', 0x80, 'z', 0, 20, 0, 10, 0});  // TextOut "A€z" at (10, 20)
   // ExtTextOut at (30, 40) with per-character advances of 5 and 7 units.
   wmf.Record(0x0A32, {40, 30, 2, 0}, {'o', 'k', 5, 0, 7, 0});
@@ -249,7 +249,7 @@ TEST_F(WmfPlayback, StretchDibDrawsTheSourceRectangleCountedFromTheBottom) {
   // A 2 x 2 picture: top row red, green; bottom row blue, white. Source (0, 0) of 1 x 1 in a
   // bottom-up bitmap is the bottom-left pixel.
   const std::vector<std::uint8_t> dib =
-      Dib24(2, 2, {Rgb(255, 0, 0), Rgb(0, 255, 0), Rgb(0, 0, 255), Rgb(255, 255, 255)});
+      Dib24(2, 2, {Ref(255, 0, 0), Ref(0, 255, 0), Ref(0, 0, 255), Ref(255, 255, 255)});
   WmfBuilder wmf;
   wmf.Record(0x0F43, {0x0020, 0x00CC, 0, 1, 1, 0, 0, 40, 30, 10, 20}, dib);
   wmf.Record(0x0F43, {0x0020, 0x00CC, 0, 2, 2, 0, 0, 40, 30, 10, 20}, dib);
@@ -285,7 +285,7 @@ TEST_F(EmfPlayback, MapModesWorldTransformAndTheFrame) {
   // A reference device of 1000 pixels over 264 mm; the frame 0..2640 hundredths of a mm is 26.4 mm,
   // 100 reference pixels, drawn at its natural 100 x 100 pixels.
   EmfBuilder emf;
-  emf.Brush(1, Rgb(1, 1, 1)).Select(1).NullPen();
+  emf.Brush(1, Ref(1, 1, 1)).Select(1).NullPen();
   emf.Rectangle(0, 0, 10, 10);
   emf.Record(17, {2});           // MM_LOMETRIC: 0.1 mm, y upwards
   emf.Rectangle(0, 0, 10, -10);  // 1 mm square below the origin
@@ -311,7 +311,7 @@ TEST_F(EmfPlayback, MapModesWorldTransformAndTheFrame) {
 
 TEST_F(EmfPlayback, HeaderCountsAreNotTrustedAndBadRecordsEndTheWalk) {
   EmfBuilder emf;
-  emf.Brush(1, Rgb(5, 5, 5)).Select(1).Rectangle(0, 0, 5, 5).Rectangle(0, 0, 6, 6);
+  emf.Brush(1, Ref(5, 5, 5)).Select(1).Rectangle(0, 0, 5, 5).Rectangle(0, 0, 6, 6);
   EXPECT_EQ(Play(emf.Bytes(99, 99, 2640, 2640, 1000, 264, 1)).Of("fill").size(), 2u);
   // A rectangle record too short for its fields reads zeros for the missing ones; the walk goes on.
   emf.Record(43, {0, 0}).Rectangle(0, 0, 7, 7);
@@ -323,7 +323,7 @@ TEST_F(EmfPlayback, HeaderCountsAreNotTrustedAndBadRecordsEndTheWalk) {
 
 TEST_F(EmfPlayback, StockObjectsAndIndexesOutOfRange) {
   EmfBuilder emf;
-  emf.Brush(0x10000, Rgb(7, 7, 7)).Select(0x10000);  // past the index limit: never stored
+  emf.Brush(0x10000, Ref(7, 7, 7)).Select(0x10000);  // past the index limit: never stored
   emf.Select(0x80000004u).Rectangle(0, 0, 5, 5);     // BLACK_BRUSH
   emf.Select(0x80000005u).Rectangle(0, 0, 5, 5);     // NULL_BRUSH fills nothing
   const RecordingDevice d = Play(emf.Bytes(99, 99, 2640, 2640));

@@ -3,6 +3,7 @@
 // Builds Windows metafiles and enhanced metafiles record by record, for tests that need a drawing
 // whose every record they know.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -21,7 +22,7 @@ inline void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
 }
 
 // A COLORREF: red in the low byte.
-constexpr std::uint32_t Rgb(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+constexpr std::uint32_t Ref(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
   return r | (g << 8) | (b << 16);
 }
 
@@ -56,6 +57,7 @@ class WmfBuilder {
     for (const int w : words) Put16(body, static_cast<std::uint32_t>(w) & 0xFFFF);
     body.insert(body.end(), tail.begin(), tail.end());
     if (body.size() % 2 != 0) body.push_back(0);
+    largest_ = std::max<std::uint32_t>(largest_, static_cast<std::uint32_t>(3 + body.size() / 2));
     Put32(records_, static_cast<std::uint32_t>(3 + body.size() / 2));
     Put16(records_, function);
     records_.insert(records_.end(), body.begin(), body.end());
@@ -110,7 +112,7 @@ class WmfBuilder {
     Put16(out, 0x0300);
     Put32(out, static_cast<std::uint32_t>((18 + records_.size() + 6) / 2));
     Put16(out, static_cast<std::uint32_t>(headerObjects));
-    Put32(out, 64);
+    Put32(out, largest_);  // libwmf refuses a file whose largest record is not the one stated
     Put16(out, 0);
     out.insert(out.end(), records_.begin(), records_.end());
     Put32(out, 3);
@@ -120,6 +122,7 @@ class WmfBuilder {
 
  private:
   std::vector<std::uint8_t> records_;
+  std::uint32_t largest_ = 3;
 };
 
 class EmfBuilder {
