@@ -33,7 +33,8 @@ class CheckingDevice final : public TMetafileDevice {
     }
     return 0;
   }
-  void DrawImage(const TBitmap& image, const TMfPoint& a, const TMfPoint& b, const TMfPoint& c, TMfMix) override {
+  void DrawImage(const TBitmap& image, const TMfPoint& a, const TMfPoint& b, const TMfPoint& c,
+                 TMfMix) override {
     if (image.Empty() || image.PixelFormat() != pf24bit) std::abort();
     Check(a);
     Check(b);
@@ -46,7 +47,8 @@ class CheckingDevice final : public TMetafileDevice {
 
  private:
   static void Check(const TMfPoint& p) {
-    if (!std::isfinite(p.x) || !std::isfinite(p.y) || std::abs(p.x) > 1e7 || std::abs(p.y) > 1e7) std::abort();
+    if (!std::isfinite(p.x) || !std::isfinite(p.y) || std::abs(p.x) > 1e7 || std::abs(p.y) > 1e7)
+      std::abort();
   }
   static void Check(const TMfPath& path) {
     for (const TMfFigure& f : path.figures) {
@@ -58,7 +60,8 @@ class CheckingDevice final : public TMetafileDevice {
 // Plays the input onto a 64 x 64 target when it is a metafile of the wanted kind.
 inline void PlayInput(const std::uint8_t* data, std::size_t size, bool enhanced) {
   TMetafileData parsed;
-  if (!ParseMetafile(std::vector<std::uint8_t>(data, data + size), parsed) || parsed.enhanced != enhanced) return;
+  if (!ParseMetafile(std::vector<std::uint8_t>(data, data + size), parsed) || parsed.enhanced != enhanced)
+    return;
   CheckingDevice device;
   PlayMetafile(parsed, device, 0, 0, 64, 64);
 }

@@ -189,7 +189,8 @@ void TEmfPlayer::Blit(const TRecordBytes& r, std::size_t fields, std::uint32_t r
   }
   if (!RecordDib(r, fields, whole, bottomUp)) return;
   // StretchDIBits counts source rows from the bottom of a bottom-up bitmap.
-  const int top = dibCoordinates && bottomUp ? whole.Height() - ySrc - srcHeight : ySrc;
+  const std::int64_t top =
+      dibCoordinates && bottomUp ? std::int64_t{whole.Height()} - ySrc - srcHeight : std::int64_t{ySrc};
   TBitmap part;
   if (!CropSource(whole, xSrc, top, srcWidth, srcHeight, part)) return;
   pb_.Image(part, x, y, width, height, rop);

@@ -55,7 +55,8 @@ bool DecodeMetafileDib(const std::uint8_t* info, std::size_t infoSize, const std
   return true;
 }
 
-bool CropSource(const TBitmap& source, int x, int y, int width, int height, TBitmap& out) {
+bool CropSource(const TBitmap& source, std::int64_t x, std::int64_t y, std::int64_t width,
+                std::int64_t height, TBitmap& out) {
   if (width < 0) {
     x += width;
     width = -width;
@@ -65,8 +66,8 @@ bool CropSource(const TBitmap& source, int x, int y, int width, int height, TBit
     height = -height;
   }
   const std::int64_t left = std::max<std::int64_t>(x, 0), top = std::max<std::int64_t>(y, 0);
-  const std::int64_t right = std::min<std::int64_t>(std::int64_t{x} + width, source.Width());
-  const std::int64_t bottom = std::min<std::int64_t>(std::int64_t{y} + height, source.Height());
+  const std::int64_t right = std::min<std::int64_t>(x + width, source.Width());
+  const std::int64_t bottom = std::min<std::int64_t>(y + height, source.Height());
   if (left >= right || top >= bottom || source.PixelFormat() != pf24bit) return false;
   if (left == 0 && top == 0 && right == source.Width() && bottom == source.Height()) {
     CopyBitmap(source, out);

@@ -52,7 +52,8 @@ bool DecodeMetafileDib(const std::uint8_t* info, std::size_t infoSize, const std
 
 // The part of a decoded bitmap that a record's source rectangle names (x, y from the top-left),
 // clipped to the bitmap. False when nothing is left.
-bool CropSource(const TBitmap& source, int x, int y, int width, int height, TBitmap& out);
+bool CropSource(const TBitmap& source, std::int64_t x, std::int64_t y, std::int64_t width,
+                std::int64_t height, TBitmap& out);
 
 // Windows-1252 text (the Western code page the 8-bit text records use) as UTF-16, up to the first
 // zero byte.

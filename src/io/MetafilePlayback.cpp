@@ -35,7 +35,13 @@ double Distance(TMfPoint a, TMfPoint b) {
 
 int Segments(double length, int low, int high) {
   if (!std::isfinite(length)) return low;
-  return std::clamp(static_cast<int>(length / 3), low, high);
+  return static_cast<int>(std::clamp(length / 3, double(low), double(high)));
+}
+
+// A size for the device: finite, not negative, and within the coordinate limit.
+double DeviceSize(double v) {
+  if (!std::isfinite(v) || v < 0) return 0;
+  return std::min(v, kCoordinateLimit);
 }
 
 }  // namespace
@@ -313,7 +319,7 @@ void TMetafilePlayback::Stroke(const TMfPath& path) {
   if (!dc_.pen.cosmetic && dc_.pen.width > 0) {
     pen.width = dc_.pen.width * ScaleLength();
     if (pen.width < 1.5) pen.width = 0;
-    pen.width = std::min(pen.width, kCoordinateLimit);
+    pen.width = DeviceSize(pen.width);
   }
   device_.StrokePath(path, pen, {dc_.backOpaque, dc_.backColour & 0xFFFFFF}, Mix());
 }
@@ -732,10 +738,10 @@ void TMetafilePlayback::Text(TMfPoint origin, const std::u16string& text, const 
     t.height = 16;
     t.cellHeight = true;
   } else {
-    t.height = std::min(std::abs(font.height) * yScale, kCoordinateLimit);
+    t.height = DeviceSize(std::abs(font.height) * yScale);
     t.cellHeight = font.height > 0;
   }
-  t.width = std::min(std::abs(font.width) * xScale, kCoordinateLimit);
+  t.width = DeviceSize(std::abs(font.width) * xScale);
   double rotation = std::atan2(-m.m12, m.m11) * 180 / kPi;
   if (!std::isfinite(rotation)) rotation = 0;
   t.angle = font.escapement / 10.0 + rotation;
