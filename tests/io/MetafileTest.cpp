@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -407,6 +408,39 @@ TEST(MetafileLimits, TheSaveStackAndClipListStayBounded) {
   std::size_t most = 0;
   for (const Call& c : d.Of("clip")) most = std::max(most, c.clipSteps);
   EXPECT_EQ(most, TMetafilePlayback::kMaxClipSteps);
+}
+
+TEST(MetafileLimits, ExtremeNumbersGiveFiniteDeviceCoordinates) {
+  const std::vector<std::uint8_t> dib = Dib24(2, 2, {0, 0, 0, 0});
+  EmfBuilder emf;
+  // A source row offset at the bottom of the 32-bit range, counted from the bottom of the picture.
+  emf.Record(81,
+             {0, 0, 0, 0, 0, 0, 0, -2147483647 - 1, 2, 2147483647, 80, 40, 120,
+              static_cast<std::int64_t>(dib.size()) - 40, 0, 0x00CC0020, 30, 30},
+             dib);
+  // A world transform scaling by 1e38, then shapes, text and an arc at the far ends of the range.
+  emf.Record(35, {EmfBuilder::Float(1e38f), 0, 0, EmfBuilder::Float(1e38f), EmfBuilder::Float(-1e38f), 0});
+  emf.Ellipse(-2147483647, -2147483647, 2147483647, 2147483647);
+  emf.Record(44, {-2147483647, 0, 2147483647, 10, 2147483647, 2147483647});
+  emf.Record(41, {0, 0, 2147483647, EmfBuilder::Float(1e30f), EmfBuilder::Float(-1e30f)});
+  std::vector<std::uint8_t> font(92, 0);
+  font[0] = font[1] = font[2] = 0xFF;
+  font[3] = 0x7F;
+  emf.Record(82, {1}, font).Select(1);
+  std::vector<std::uint8_t> tail{'x', 0, 0, 0};
+  emf.Record(84, {0, 0, 0, 0, 1, 0, 0, 2147483647, 5, 1, 76, 0, 0, 0, 0, 0, 0}, tail);
+  const RecordingDevice d = Play(emf.Bytes(99, 99, 2640, 2640));
+  EXPECT_FALSE(d.calls.empty());
+  for (const Call& c : d.calls) {
+    for (const TMfFigure& f : c.path.figures) {
+      for (const TMfPoint& p : f.points) {
+        EXPECT_TRUE(std::isfinite(p.x) && std::isfinite(p.y) && std::abs(p.x) <= 1e7 && std::abs(p.y) <= 1e7)
+            << c.kind;
+      }
+    }
+    EXPECT_TRUE(std::isfinite(c.width) && std::isfinite(c.text.height) && std::abs(c.text.height) <= 1e7)
+        << c.kind;
+  }
 }
 
 // ---- through the load operation
