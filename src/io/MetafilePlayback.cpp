@@ -207,6 +207,11 @@ TMfPoint TMetafilePlayback::ToDevice(TMfPoint p) {
   return {Clamp(d.x), Clamp(d.y)};
 }
 
+TMfPoint TMetafilePlayback::FrameToDevice(TMfPoint p) const {
+  const TMfPoint d = frame_.Apply(p);
+  return {Clamp(d.x), Clamp(d.y)};
+}
+
 std::vector<TMfPoint> TMetafilePlayback::ToDevice(const std::vector<TMfPoint>& points) {
   std::vector<TMfPoint> out;
   out.reserve(points.size());

@@ -127,7 +127,7 @@ class TMetafilePlayback {
   // Logical to target device pixels.
   TMfPoint ToDevice(TMfPoint p);
   // The metafile's device pixels to the target (regions are stored in device units).
-  TMfPoint FrameToDevice(TMfPoint p) const { return frame_.Apply(p); }
+  TMfPoint FrameToDevice(TMfPoint p) const;
 
   void SaveDc();
   // Negative: that many levels back; positive: the state saved by that SaveDc (counted from 1).
