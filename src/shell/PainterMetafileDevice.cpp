@@ -104,7 +104,8 @@ class TPainterDevice final : public TMetafileDevice {
                   TMfMix mix) override {
     const QPainterPath shape = ToPainterPath(path, false);
     QPen qpen(ToQColor(pen.colour));
-    qpen.setWidthF(pen.width);
+    // Wider than any picture drawn here is as good as this wide, and stays in the painter's range.
+    qpen.setWidthF(std::min(pen.width, 16384.0));
     qpen.setCosmetic(pen.width == 0);
     switch (pen.cap) {
       case TMfLineCap::Round: qpen.setCapStyle(Qt::RoundCap); break;
