@@ -1,9 +1,9 @@
 #pragma once
 
 // Windows metafiles (WMF) and enhanced metafiles (EMF) are loaded by rasterising them onto the
-// bitmap. Playing the drawing records is a platform service: the core decides the size of the
-// picture, and a player registered by the program loads and draws it. Without a player a metafile
-// load fails (Aborting) and changes nothing.
+// bitmap. The core decides the size of the picture, and a player registered by the program loads
+// and draws it (the window program registers the record player of MetafilePlayer.h with a painter
+// device). Without a player a metafile load fails (Aborting) and changes nothing.
 
 #include <memory>
 #include <string>

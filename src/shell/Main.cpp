@@ -44,6 +44,7 @@
 #include "io/ImageIO.h"
 #include "io/LzwCoders.h"
 #include "shell/FlatMemo.h"
+#include "shell/PainterMetafileDevice.h"
 #include "shell/Prompter.h"
 #include "shell/Resources.h"
 #include "shell/SystemClipboard.h"
@@ -112,6 +113,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   // coders before the first document exists.
   veilora::InstallLzwCoders();
   veilora::SetSaveOptionsDialog(&SaveOptionsFormDialog());
+  InstallMetafilePlayer();
   veilora::SetClipboard(&systemClipboard_);
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     const int dpiX = static_cast<int>(std::lround(screen->logicalDotsPerInchX()));
