@@ -218,6 +218,12 @@ QLabel* Caption(const QString& text, QWidget* buddy) {
   return label;
 }
 
+// One row of a page: the caption in the first column, the control it names in the second.
+void AddRow(QGridLayout* grid, int row, const QString& caption, QWidget* control) {
+  grid->addWidget(Caption(caption, control), row, 0);
+  grid->addWidget(control, row, 1);
+}
+
 }  // namespace
 
 QWidget* TSaveOptionsForm::BuildJpegPage() {
@@ -234,16 +240,12 @@ QWidget* TSaveOptionsForm::BuildJpegPage() {
   checkBox2_ = AddCheck(page, "CheckBox2", tr("&Optimal Huffman"));
   edit23_ = AddSpin(page, "Edit23", 100);
   checkBox3_ = AddCheck(page, "CheckBox3", tr("P&rogressive"));
-  grid->addWidget(Caption(tr("&Quality:"), edit22_), 0, 0);
-  grid->addWidget(edit22_, 0, 1);
+  AddRow(grid, 0, tr("&Quality:"), edit22_);
   grid->addWidget(trackBar13_, 1, 0, 1, 2);
-  grid->addWidget(Caption(tr("P&hotometric:"), comboBox13_), 2, 0);
-  grid->addWidget(comboBox13_, 2, 1);
-  grid->addWidget(Caption(tr("&DCT method:"), comboBox1_), 3, 0);
-  grid->addWidget(comboBox1_, 3, 1);
+  AddRow(grid, 2, tr("P&hotometric:"), comboBox13_);
+  AddRow(grid, 3, tr("&DCT method:"), comboBox1_);
   grid->addWidget(checkBox2_, 4, 0, 1, 2);
-  grid->addWidget(Caption(tr("&Smoothing factor:"), edit23_), 5, 0);
-  grid->addWidget(edit23_, 5, 1);
+  AddRow(grid, 5, tr("&Smoothing factor:"), edit23_);
   grid->addWidget(checkBox3_, 6, 0, 1, 2);
   AddSizeLabels(veilora::spJPEG, page, grid, 7);
   return page;
@@ -262,14 +264,10 @@ QWidget* TSaveOptionsForm::BuildTiffPage() {
                {"WHITEISZERO", "BLACKISZERO", "RGB", "RGBPALETTE", "TRANSPMASK", "CMYK", "YCBCR", "CIELAB"});
   connect(comboBox3_, &QComboBox::currentIndexChanged, this, &TSaveOptionsForm::TiffPhotometricChanged);
   comboBox4_ = AddCombo(page, "ComboBox4", {"B/W", "16", "256", "65536", "16M"});
-  grid->addWidget(Caption(tr("&Compression:"), comboBox2_), 0, 0);
-  grid->addWidget(comboBox2_, 0, 1);
-  grid->addWidget(Caption(tr("&Image index:"), edit1_), 1, 0);
-  grid->addWidget(edit1_, 1, 1);
-  grid->addWidget(Caption(tr("P&hotometric:"), comboBox3_), 2, 0);
-  grid->addWidget(comboBox3_, 2, 1);
-  grid->addWidget(Caption(tr("C&olors:"), comboBox4_), 3, 0);
-  grid->addWidget(comboBox4_, 3, 1);
+  AddRow(grid, 0, tr("&Compression:"), comboBox2_);
+  AddRow(grid, 1, tr("&Image index:"), edit1_);
+  AddRow(grid, 2, tr("P&hotometric:"), comboBox3_);
+  AddRow(grid, 3, tr("C&olors:"), comboBox4_);
 
   auto* group = new QGroupBox(tr(" Scanned document info "), page);
   auto* groupGrid = new QGridLayout(group);
@@ -304,22 +302,15 @@ QWidget* TSaveOptionsForm::BuildGifPage() {
   edit11_ = AddEdit(page, "Edit11");
   edit12_ = AddEdit(page, "Edit12");
   panel4_ = AddSwatch(page, "Panel4");
-  grid->addWidget(Caption(tr("&Image index:"), edit9_), 0, 0);
-  grid->addWidget(edit9_, 0, 1);
-  grid->addWidget(Caption(tr("&Colors:"), comboBox5_), 1, 0);
-  grid->addWidget(comboBox5_, 1, 1);
+  AddRow(grid, 0, tr("&Image index:"), edit9_);
+  AddRow(grid, 1, tr("&Colors:"), comboBox5_);
   grid->addWidget(checkBox4_, 2, 0, 1, 2);
-  grid->addWidget(Caption(tr("T&ransparent color:"), panel3_), 3, 0);
-  grid->addWidget(panel3_, 3, 1);
+  AddRow(grid, 3, tr("T&ransparent color:"), panel3_);
   grid->addWidget(checkBox5_, 4, 0, 1, 2);
-  grid->addWidget(Caption(tr("&X position:"), edit10_), 5, 0);
-  grid->addWidget(edit10_, 5, 1);
-  grid->addWidget(Caption(tr("&Y position:"), edit11_), 6, 0);
-  grid->addWidget(edit11_, 6, 1);
-  grid->addWidget(Caption(tr("D&elay time (1/100 s):"), edit12_), 7, 0);
-  grid->addWidget(edit12_, 7, 1);
-  grid->addWidget(Caption(tr("&Background:"), panel4_), 8, 0);
-  grid->addWidget(panel4_, 8, 1);
+  AddRow(grid, 5, tr("&X position:"), edit10_);
+  AddRow(grid, 6, tr("&Y position:"), edit11_);
+  AddRow(grid, 7, tr("D&elay time (1/100 s):"), edit12_);
+  AddRow(grid, 8, tr("&Background:"), panel4_);
   AddSizeLabels(veilora::spGIF, page, grid, 9);
   return page;
 }
@@ -330,10 +321,8 @@ QWidget* TSaveOptionsForm::BuildBmpPage() {
   auto* grid = new QGridLayout(page);
   comboBox6_ = AddCombo(page, "ComboBox6", {"UNCOMPRESSED", "RLE"});
   comboBox7_ = AddCombo(page, "ComboBox7", {"B/W", "16", "256", "65536", "16M", "16M (32bit)"});
-  grid->addWidget(Caption(tr("&Compression:"), comboBox6_), 0, 0);
-  grid->addWidget(comboBox6_, 0, 1);
-  grid->addWidget(Caption(tr("C&olors:"), comboBox7_), 1, 0);
-  grid->addWidget(comboBox7_, 1, 1);
+  AddRow(grid, 0, tr("&Compression:"), comboBox6_);
+  AddRow(grid, 1, tr("C&olors:"), comboBox7_);
   AddSizeLabels(veilora::spBMP, page, grid, 2);
   return page;
 }
@@ -344,10 +333,8 @@ QWidget* TSaveOptionsForm::BuildPcxPage() {
   auto* grid = new QGridLayout(page);
   comboBox8_ = AddCombo(page, "ComboBox8", {"UNCOMPRESSED", "RLE"});
   comboBox9_ = AddCombo(page, "ComboBox9", {"B/W", "16", "256", "16M"});
-  grid->addWidget(Caption(tr("&Compression:"), comboBox8_), 0, 0);
-  grid->addWidget(comboBox8_, 0, 1);
-  grid->addWidget(Caption(tr("C&olors:"), comboBox9_), 1, 0);
-  grid->addWidget(comboBox9_, 1, 1);
+  AddRow(grid, 0, tr("&Compression:"), comboBox8_);
+  AddRow(grid, 1, tr("C&olors:"), comboBox9_);
   AddSizeLabels(veilora::spPCX, page, grid, 2);
   return page;
 }
@@ -361,15 +348,11 @@ QWidget* TSaveOptionsForm::BuildPngPage() {
   panel1_ = AddSwatch(page, "Panel1");
   comboBox11_ = AddCombo(page, "ComboBox11", {"NONE", "SUB", "PAETH"});
   comboBox12_ = AddCombo(page, "ComboBox12", {"NONE", "1", "2", "3", "4", "5", "6", "7", "8", "MAX"});
-  grid->addWidget(Caption(tr("C&olors:"), comboBox10_), 0, 0);
-  grid->addWidget(comboBox10_, 0, 1);
+  AddRow(grid, 0, tr("C&olors:"), comboBox10_);
   grid->addWidget(checkBox6_, 1, 0, 1, 2);
-  grid->addWidget(Caption(tr("&Background:"), panel1_), 2, 0);
-  grid->addWidget(panel1_, 2, 1);
-  grid->addWidget(Caption(tr("&Filter:"), comboBox11_), 3, 0);
-  grid->addWidget(comboBox11_, 3, 1);
-  grid->addWidget(Caption(tr("Co&mpression:"), comboBox12_), 4, 0);
-  grid->addWidget(comboBox12_, 4, 1);
+  AddRow(grid, 2, tr("&Background:"), panel1_);
+  AddRow(grid, 3, tr("&Filter:"), comboBox11_);
+  AddRow(grid, 4, tr("Co&mpression:"), comboBox12_);
   AddSizeLabels(veilora::spPNG, page, grid, 5);
   return page;
 }
@@ -383,15 +366,11 @@ QWidget* TSaveOptionsForm::BuildTgaPage() {
   checkBox1_ = AddCheck(page, "CheckBox1", tr("Compression:"));
   edit13_ = AddEdit(page, "Edit13");
   edit14_ = AddEdit(page, "Edit14");
-  grid->addWidget(Caption(tr("C&olors:"), comboBox14_), 0, 0);
-  grid->addWidget(comboBox14_, 0, 1);
-  grid->addWidget(Caption(tr("&Background:"), panel5_), 1, 0);
-  grid->addWidget(panel5_, 1, 1);
+  AddRow(grid, 0, tr("C&olors:"), comboBox14_);
+  AddRow(grid, 1, tr("&Background:"), panel5_);
   grid->addWidget(checkBox1_, 2, 0, 1, 2);
-  grid->addWidget(Caption(tr("&Name:"), edit13_), 3, 0);
-  grid->addWidget(edit13_, 3, 1);
-  grid->addWidget(Caption(tr("&Description:"), edit14_), 4, 0);
-  grid->addWidget(edit14_, 4, 1);
+  AddRow(grid, 3, tr("&Name:"), edit13_);
+  AddRow(grid, 4, tr("&Description:"), edit14_);
   AddSizeLabels(veilora::spTGA, page, grid, 5);
   return page;
 }

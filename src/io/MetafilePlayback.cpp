@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <utility>
 
 namespace veilora {
 
@@ -535,18 +536,7 @@ void TMetafilePlayback::Arc(TArcKind kind, double l, double t, double r, double 
   std::vector<TMfPoint> points = ArcPoints(c, rx, ry, a0, sweep);
   switch (kind) {
     case TArcKind::Arc: Shape(TMfPath{{TMfFigure{ToDevice(points), false}}}, false, true); break;
-    case TArcKind::ArcTo: {
-      const TMfPoint last = points.back();
-      points.insert(points.begin(), dc_.position);
-      dc_.position = last;
-      const std::vector<TMfPoint> device = ToDevice(points);
-      if (inPath_) {
-        AddToPath(device, true, false);
-      } else {
-        Stroke(TMfPath{{TMfFigure{device, false}}});
-      }
-      break;
-    }
+    case TArcKind::ArcTo: LineFromPosition(std::move(points)); break;
     case TArcKind::Chord: Shape(TMfPath{{TMfFigure{ToDevice(points), true}}}, true, true); break;
     case TArcKind::Pie:
       points.insert(points.begin(), c);
@@ -559,7 +549,12 @@ void TMetafilePlayback::AngleArc(TMfPoint centre, double radius, double startAng
   if (!std::isfinite(startAngle) || !std::isfinite(sweepAngle) || !std::isfinite(radius)) return;
   sweepAngle = std::clamp(sweepAngle, -3600.0, 3600.0);
   const double a0 = -startAngle * kPi / 180, sweep = -sweepAngle * kPi / 180;
-  std::vector<TMfPoint> points = ArcPoints(centre, radius, radius, a0, sweep);
+  LineFromPosition(ArcPoints(centre, radius, radius, a0, sweep));
+}
+
+void TMetafilePlayback::LineFromPosition(std::vector<TMfPoint> points) {
+  // A line from the current position to the curve's start, then the curve; the position moves to
+  // its end.
   const TMfPoint last = points.back();
   points.insert(points.begin(), dc_.position);
   dc_.position = last;

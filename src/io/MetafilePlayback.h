@@ -202,6 +202,9 @@ class TMetafilePlayback {
   // Draws or records a figure set in device pixels.
   void Shape(TMfPath path, bool fill, bool stroke);
   void AddToPath(const std::vector<TMfPoint>& devicePoints, bool continueFigure, bool close);
+  // Strokes (or adds to the path) a line from the current position through `points`, and moves the
+  // position to the last of them.
+  void LineFromPosition(std::vector<TMfPoint> points);
   void Fill(const TMfPath& path, const TGdiBrush& brush);
   void Stroke(const TMfPath& path);
   void PushClip(TMfClipStep step);

@@ -390,27 +390,25 @@ png_uint_32 PpmFromDpi(std::int32_t dpi) {
   return ppm > 0 ? static_cast<png_uint_32>(ppm) : 0;
 }
 
+// Creates libpng's reader for the session and reads the header; on failure the component aborts
+// (a failure of the stream itself is raised) and false is returned.
+bool StartReading(TReadSession& session, TRGB background) {
+  session.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &session, ReadError, IgnoreWarning);
+  if (session.png != nullptr) session.info = png_create_info_struct(session.png);
+  if (session.png == nullptr || session.info == nullptr || !ReadHeaderGlue(&session, background)) {
+    session.progress->Abort();
+    if (session.streamError) std::rethrow_exception(session.streamError);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void PngReadStream(TStream& stream, TBitmap& bitmap, TIOParams& params, bool paramsOnly,
                    const TProgressContext& progress) {
   TReadSession session(stream, progress);
-  session.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &session, ReadError, IgnoreWarning);
-  if (session.png == nullptr) {
-    progress.Abort();
-    return;
-  }
-  session.info = png_create_info_struct(session.png);
-  if (session.info == nullptr) {
-    progress.Abort();
-    return;
-  }
-  const bool headerRead = ReadHeaderGlue(&session, params.PngBackground);
-  if (!headerRead) {
-    progress.Abort();
-    if (session.streamError) std::rethrow_exception(session.streamError);
-    return;
-  }
+  if (!StartReading(session, params.PngBackground)) return;
   if (session.hasBackground) params.PngBackground = session.fileBackground;
 
   const int d = session.depth;
@@ -545,17 +543,7 @@ namespace veilora {
 void PngReadStreamReduced(TStream& stream, TBitmap& bitmap, TIOParams& params, int maxSide,
                           const TProgressContext& progress) {
   TReadSession session(stream, progress);
-  session.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &session, ReadError, IgnoreWarning);
-  if (session.png == nullptr) {
-    progress.Abort();
-    return;
-  }
-  session.info = png_create_info_struct(session.png);
-  if (session.info == nullptr || !ReadHeaderGlue(&session, params.PngBackground)) {
-    progress.Abort();
-    if (session.streamError) std::rethrow_exception(session.streamError);
-    return;
-  }
+  if (!StartReading(session, params.PngBackground)) return;
   params.Width = static_cast<std::int32_t>(session.width);
   params.Height = static_cast<std::int32_t>(session.height);
   params.BitsPerSample = session.depth;
