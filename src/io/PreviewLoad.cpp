@@ -59,10 +59,18 @@ void ReduceForPreview(const TBitmap& source, TBitmap& target, int maxSide) {
   }
 }
 
-void LoadPreviewImage(TImageIO& io, const std::string& fileName, int maxSide) {
+void LoadPreviewImage(TImageIO& io, const std::string& fileName, int maxSide, std::int64_t wholeDecodeLimit) {
   TImageIO probe;
   probe.ParamsFromFile(fileName);
   const TIOParams& header = probe.Params;
+  const bool reducible = header.FileType == ftJPEG || header.FileType == ftPNG;
+  if (!probe.Aborting && !reducible && io.Bitmap() != nullptr &&
+      static_cast<std::int64_t>(header.Width) * header.Height > wholeDecodeLimit) {
+    // Decoding the whole picture for a thumbnail would take as much memory as opening it.
+    io.Params = header;
+    io.Bitmap()->SetSize(0, 0);
+    return;
+  }
   if (probe.Aborting || !TooLargeToDecodeWhole(header) || io.Bitmap() == nullptr) {
     io.LoadFromFile(fileName);
     return;

@@ -19,10 +19,16 @@ class TImageIO;
 
 // Pictures with no more pixels than this are decoded whole.
 constexpr std::int64_t kPreviewFullDecodePixels = 4'000'000;
+// The largest picture of a format without a reduced decode (BMP, TIFF, TGA, PCX, GIF, ...) that a
+// preview decodes whole: 48 MB at 24 bits. A larger one gives no picture, only its description.
+constexpr std::int64_t kPreviewLargestWholeDecode = 16'000'000;
 
 // Loads the file into io's bitmap for a preview no larger than maxSide pixels a side; io.Params
 // describe the file (its full size, not the reduced one). Failures as TImageIO::LoadFromFile.
-void LoadPreviewImage(TImageIO& io, const std::string& fileName, int maxSide);
+// A picture above `wholeDecodeLimit` pixels in a format without a reduced decode leaves the bitmap
+// empty and io.Params as the file's header gives them.
+void LoadPreviewImage(TImageIO& io, const std::string& fileName, int maxSide,
+                      std::int64_t wholeDecodeLimit = kPreviewLargestWholeDecode);
 
 // The number of images in a file by its extension: GIF frames, TIFF pages, AVI video frames; 1
 // for any other file (0 for a GIF, TIFF or AVI that cannot be read).

@@ -207,6 +207,27 @@ TEST_F(PreviewFramesTest, DecodesSmallPicturesWhole) {
   EXPECT_EQ(preview.Width(), 300);
 }
 
+TEST_F(PreviewFramesTest, AHugePictureWithoutAReducedDecodeGivesOnlyItsDescription) {
+  TBitmap source(300, 200, pf24bit);
+  TImageIO writer;
+  writer.AttachBitmap(&source);
+  for (const char* name : {"big.bmp", "big.png"}) {
+    const std::string file = dir.File(name);
+    writer.SaveToFile(file);
+    TBitmap preview(5, 5, pf24bit);
+    TImageIO io;
+    io.AttachBitmap(&preview);
+    LoadPreviewImage(io, file, 100, 10'000);
+    EXPECT_EQ(io.Params.Width, 300) << name;
+    EXPECT_EQ(io.Params.Height, 200) << name;
+    if (std::string(name) == "big.bmp") {
+      EXPECT_TRUE(preview.Empty());
+    } else {
+      EXPECT_EQ(preview.Width(), 300);  // PNG is read reduced: here whole, as it fits
+    }
+  }
+}
+
 TEST(ReduceForPreview, PicksPixelsAndKeepsOneBit) {
   TBitmap source(400, 100, pf1bit);
   source.FillRect(0, 0, 200, 100, clWhite);
