@@ -142,6 +142,13 @@ bool LoadPreviewFrames(const std::string& fileName, int maxFrames, int maxSide, 
       io.Params.TiffImageIndex = index;
     }
     try {
+      // A frame too large to decode for a thumbnail is left out, as a single picture would be.
+      TImageIO probe;
+      probe.Params.GifImageIndex = io.Params.GifImageIndex;
+      probe.Params.TiffImageIndex = io.Params.TiffImageIndex;
+      probe.ParamsFromFile(fileName);
+      if (static_cast<std::int64_t>(probe.Params.Width) * probe.Params.Height > kPreviewLargestWholeDecode)
+        continue;
       io.LoadFromFile(fileName);
     } catch (const std::exception&) {
       continue;
