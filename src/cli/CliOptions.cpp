@@ -140,7 +140,7 @@ std::optional<TCliOptions> ParseCommandLine(const std::vector<std::string>& argu
       optionsEnded = true;
       continue;
     }
-    const TOptionSpec* spec = nullptr;
+    const TOptionSpec* option = nullptr;
     std::optional<std::string> inlineValue;
     if (argument[1] == '-') {
       std::string_view name = std::string_view(argument).substr(2);
@@ -149,28 +149,29 @@ std::optional<TCliOptions> ParseCommandLine(const std::vector<std::string>& argu
         name = name.substr(0, equals);
       }
       for (const TOptionSpec& candidate : OptionSpecs()) {
-        if (candidate.longName == name) spec = &candidate;
+        if (candidate.longName == name) option = &candidate;
       }
     } else if (argument.size() == 2) {
       for (const TOptionSpec& candidate : OptionSpecs()) {
-        if (candidate.shortName != 0 && candidate.shortName == argument[1]) spec = &candidate;
+        if (candidate.shortName != 0 && candidate.shortName == argument[1]) option = &candidate;
       }
     }
-    if (spec == nullptr) {
+    if (option == nullptr) {
       error = "unknown option " + argument + "; try: veilora-cli --help";
       return std::nullopt;
     }
-    if (std::find(spec->commands.begin(), spec->commands.end(), options.command) == spec->commands.end()) {
+    if (std::find(option->commands.begin(), option->commands.end(), options.command) ==
+        option->commands.end()) {
       error =
-          "option --" + std::string(spec->longName) + " does not apply to " + CommandName(options.command);
+          "option --" + std::string(option->longName) + " does not apply to " + CommandName(options.command);
       return std::nullopt;
     }
-    if (!spec->takesValue) {
+    if (!option->takesValue) {
       if (inlineValue) {
-        error = "option --" + std::string(spec->longName) + " takes no value";
+        error = "option --" + std::string(option->longName) + " takes no value";
         return std::nullopt;
       }
-      Store(options, spec->longName, {});
+      Store(options, option->longName, {});
       continue;
     }
     if (!inlineValue) {
@@ -180,7 +181,7 @@ std::optional<TCliOptions> ParseCommandLine(const std::vector<std::string>& argu
       }
       inlineValue = arguments[++i];
     }
-    Store(options, spec->longName, *inlineValue);
+    Store(options, option->longName, *inlineValue);
   }
   if (!Validate(options, error)) return std::nullopt;
   return options;
