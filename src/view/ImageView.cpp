@@ -384,7 +384,12 @@ void TImageView::PaintClient(QPainter& painter, const QRegion& region) {
   }
   painter.setCompositionMode(QPainter::CompositionMode_Source);
   // Rectangle by rectangle: the outline's thin boxes span the window but hold few pixels.
-  CopyImageRegion(painter, buffer_, region);
+  // On a tick the outline and its grips cover their own region, so only what lies beside it is
+  // copied (nothing, unless the window system asked for more at the same time).
+  CopyImageRegion(painter, buffer_,
+                  outlineOnly && outlineCoversRegion_ && selected_ && outlineVisible_
+                      ? region.subtracted(drawnOutline_)
+                      : region);
   PaintOutline(painter);
   PaintRubberBand(painter);
 }

@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QRegion>
 #include <QTimer>
+#include <array>
 #include <optional>
 #include <vector>
 
@@ -213,7 +214,7 @@ class TImageView : public QAbstractScrollArea, public TBitmapView {
   void RefreshOutline();
   void PaintOutline(QPainter& painter);
   // The outline's pixels through QPainter, for targets that cannot be written directly.
-  void DrawPixels(QPainter& painter);
+  void DrawPixels(QPainter& painter, const TOutlinePixels& pixels);
   void PaintRubberBand(QPainter& painter);
   void RaiseSelectionChanging();
   void RaiseSelectionChange();
@@ -247,7 +248,27 @@ class TImageView : public QAbstractScrollArea, public TBitmapView {
   bool selected_ = false;
   bool outlineVisible_ = false;
   int phase_ = 0;
-  TOutlinePixels outlinePixels_;
+  // The outline's pixels at each phase, kept while the points and the view stay as they were, so
+  // that a tick of the animation computes nothing again.
+  struct TOutlineKey {
+    std::vector<TPoint> points;
+    int zoom = 0;
+    TPoint origin;
+    TPoint offset;
+    TSize client;
+    bool closed = false;
+    bool operator==(const TOutlineKey&) const = default;
+  };
+  struct TOutlineCache {
+    TOutlinePixels pixels;
+    bool valid = false;
+  };
+  TOutlineKey outlineKey_;
+  std::array<TOutlineCache, kDashPeriod> outlineCache_;
+  const TOutlinePixels& OutlinePixelsNow();
+  // The last refresh found the outline where it was drawn, and its pixels and grips cover every
+  // pixel of its region: a tick then has nothing under the outline to draw again.
+  bool outlineCoversRegion_ = false;
   QRegion drawnOutline_;  // where the outline was last drawn
   QTimer outlineTimer_;
   TSize lastBitmapSize_;

@@ -484,6 +484,9 @@ void TImageView::OutlineTick() {
 void TImageView::RefreshOutline() {
   const QRegion now = OutlineRegion().united(RubberBandRegion());
   const QRegion changed = drawnOutline_.united(now);
+  const TRectInclusive& box = outline_.Bounds();
+  outlineCoversRegion_ = now == drawnOutline_ && outline_.IsRectangle() && box.x1 < box.x2 &&
+                         box.y1 < box.y2 && RubberBandRegion().isEmpty();
   drawnOutline_ = now;
   if (changed.isEmpty() || paintLock_ > 0) return;
   if (!dirty_) outlineOnly_ = true;
@@ -492,10 +495,10 @@ void TImageView::RefreshOutline() {
 
 void TImageView::PaintOutline(QPainter& painter) {
   if (!selected_ || !outlineVisible_ || outline_.Empty()) return;
-  CollectOutlinePixels(outline_, geometry_, phase_, IsClosedOutline(), outlinePixels_);
+  const TOutlinePixels& pixels = OutlinePixelsNow();
   painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
   // The region last asked for holds the outline as it is now, unless the view moved since.
-  if (!WritePixelsDirect(painter, outlinePixels_, drawnOutline_)) DrawPixels(painter);
+  if (!WritePixelsDirect(painter, pixels, drawnOutline_)) DrawPixels(painter, pixels);
   if (!GripsShown()) return;
   const std::optional<TDirectTarget> target = DirectTarget(painter);
   for (int corner = 0; corner < 4; ++corner) {
@@ -521,10 +524,26 @@ void TImageView::PaintOutline(QPainter& painter) {
   }
 }
 
-void TImageView::DrawPixels(QPainter& painter) {
+const TOutlinePixels& TImageView::OutlinePixelsNow() {
+  TOutlineKey key{
+      outline_.Points(),      Zoom(),           {ViewOriginX(), ViewOriginY()}, geometry_.ImageOffset(),
+      geometry_.ClientSize(), IsClosedOutline()};
+  if (!(key == outlineKey_)) {
+    outlineKey_ = std::move(key);
+    for (TOutlineCache& cached : outlineCache_) cached.valid = false;
+  }
+  TOutlineCache& cached = outlineCache_[static_cast<std::size_t>(phase_)];
+  if (!cached.valid) {
+    CollectOutlinePixels(outline_, geometry_, phase_, IsClosedOutline(), cached.pixels);
+    cached.valid = true;
+  }
+  return cached.pixels;
+}
+
+void TImageView::DrawPixels(QPainter& painter, const TOutlinePixels& outlinePixels) {
   std::vector<QPoint> points;
   for (const auto& [pixels, colour] :
-       {std::pair{&outlinePixels_.first, kColour1}, std::pair{&outlinePixels_.second, kColour2}}) {
+       {std::pair{&outlinePixels.first, kColour1}, std::pair{&outlinePixels.second, kColour2}}) {
     points.clear();
     points.reserve(pixels->size());
     for (const TPoint& pixel : *pixels) points.emplace_back(pixel.x, pixel.y);
