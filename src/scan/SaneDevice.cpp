@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <chrono>
 #include <mutex>
+#include <thread>
 
 #include "scan/Twain.h"
 
@@ -23,6 +25,8 @@ bool libraryReady = false;
 // Status codes of later SANE releases, which their header offers only to frontends that ask.
 constexpr int kSaneWarmingUp = 12;
 constexpr int kSaneLocked = 13;
+// How long a broken-off scan waits before it cancels the backend (see Scan).
+constexpr std::chrono::milliseconds kSettleBeforeCancel{50};
 
 SANE_Handle Handle(void* handle) {
   return static_cast<SANE_Handle>(handle);
@@ -431,6 +435,13 @@ TScanStatus TSaneDevice::Scan(TScanImage& image, const TScanProgress& progress,
                 "The scanner sends more frames than a colour picture has."};
       break;
     }
+  }
+  if (!result.Ok()) {
+    // A scan broken off early may find a backend's reader thread just starting. Some backends
+    // (SANE's own test backend among them) cancel that thread asynchronously, which deadlocks when
+    // it is caught inside the C library's allocator; a moment's wait lets it reach its first
+    // blocking write, where cancelling it is safe. Only failed and cancelled scans pay for this.
+    std::this_thread::sleep_for(kSettleBeforeCancel);
   }
   sane_cancel(handle);
   if (!result.Ok()) return result;
