@@ -1,15 +1,30 @@
 #include "scan/SaneDevice.h"
 
+#include <dlfcn.h>
+#include <pthread.h>
 #include <sane/sane.h>
 #include <sane/saneopts.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
-#include <chrono>
 #include <mutex>
-#include <thread>
 
 #include "scan/Twain.h"
+
+// SANE's thread helper switches each backend reader thread to asynchronous cancellation, and
+// sane_cancel then cancels the reader wherever it happens to be. Caught inside the C library (the
+// allocator, the locale functions), it leaves that library's lock held for good, and the next
+// caller in this process waits forever. Every thread of this program therefore stays deferred: a
+// reader is still cancelled at its next blocking write to the frontend, which is where it spends
+// its time. The definition here takes the place of the C library's for the backends' calls.
+extern "C" int pthread_setcanceltype(int /*type*/, int* oldtype) {
+  using SetCancelType = int (*)(int, int*);
+  static const auto real =
+      reinterpret_cast<SetCancelType>(dlsym(RTLD_NEXT, "pthread_setcanceltype"));
+  if (real == nullptr) return ENOSYS;
+  return real(PTHREAD_CANCEL_DEFERRED, oldtype);
+}
 
 namespace veilora::scan {
 
@@ -25,8 +40,6 @@ bool libraryReady = false;
 // Status codes of later SANE releases, which their header offers only to frontends that ask.
 constexpr int kSaneWarmingUp = 12;
 constexpr int kSaneLocked = 13;
-// How long a broken-off scan waits before it cancels the backend (see Scan).
-constexpr std::chrono::milliseconds kSettleBeforeCancel{50};
 
 SANE_Handle Handle(void* handle) {
   return static_cast<SANE_Handle>(handle);
@@ -435,13 +448,6 @@ TScanStatus TSaneDevice::Scan(TScanImage& image, const TScanProgress& progress,
                 "The scanner sends more frames than a colour picture has."};
       break;
     }
-  }
-  if (!result.Ok()) {
-    // A scan broken off early may find a backend's reader thread just starting. Some backends
-    // (SANE's own test backend among them) cancel that thread asynchronously, which deadlocks when
-    // it is caught inside the C library's allocator; a moment's wait lets it reach its first
-    // blocking write, where cancelling it is safe. Only failed and cancelled scans pay for this.
-    std::this_thread::sleep_for(kSettleBeforeCancel);
   }
   sane_cancel(handle);
   if (!result.Ok()) return result;

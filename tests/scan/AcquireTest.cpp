@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+#include <pthread.h>
+
 #include <atomic>
+#include <thread>
 
 #include "io/ImageIO.h"
 #include "scan/SaneDevice.h"
@@ -163,6 +167,22 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<FailureCase>& row) {
       return std::string(row.param.status).substr(12);
     });
+
+// Backends ask for asynchronous cancellation through the dynamic linker, as dlsym does here; a
+// reader cancelled inside the C library would leave its locks held and hang the program.
+TEST(ScanThreads, StayDeferredWhateverABackendAsks) {
+  using SetCancelType = int (*)(int, int*);
+  const auto setCancelType =
+      reinterpret_cast<SetCancelType>(dlsym(RTLD_DEFAULT, "pthread_setcanceltype"));
+  ASSERT_NE(setCancelType, nullptr);
+  int typeAfter = -1;
+  std::thread([&] {
+    int before = 0;
+    setCancelType(PTHREAD_CANCEL_ASYNCHRONOUS, &before);
+    setCancelType(PTHREAD_CANCEL_DEFERRED, &typeAfter);
+  }).join();
+  EXPECT_EQ(typeAfter, PTHREAD_CANCEL_DEFERRED);
+}
 
 TEST(ScanStatus, GivesEachFailureAMessage) {
   EXPECT_NE(scan::StatusFromSane(6).message.find("jammed"), std::string::npos);
