@@ -1,29 +1,18 @@
 #include "scan/SaneDevice.h"
 
-#include <dlfcn.h>
-#include <pthread.h>
 #include <sane/sane.h>
 #include <sane/saneopts.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <mutex>
 
+#include "scan/DeferredCancel.h"
 #include "scan/Twain.h"
 
-// SANE's thread helper switches each backend reader thread to asynchronous cancellation, and
-// sane_cancel then cancels the reader wherever it happens to be. Caught inside the C library (the
-// allocator, the locale functions), it leaves that library's lock held for good, and the next
-// caller in this process waits forever. Every thread of this program therefore stays deferred: a
-// reader is still cancelled at its next blocking write to the frontend, which is where it spends
-// its time. The definition here takes the place of the C library's for the backends' calls.
+// Backends' reader threads stay deferred-cancellable in this program (see DeferredCancel.h).
 extern "C" int pthread_setcanceltype(int /*type*/, int* oldtype) {
-  using SetCancelType = int (*)(int, int*);
-  static const auto real =
-      reinterpret_cast<SetCancelType>(dlsym(RTLD_NEXT, "pthread_setcanceltype"));
-  if (real == nullptr) return ENOSYS;
-  return real(PTHREAD_CANCEL_DEFERRED, oldtype);
+  return veilora::scan::SetCancelTypeDeferred(oldtype);
 }
 
 namespace veilora::scan {

@@ -4,10 +4,13 @@
 # (the scan dialog's Scan), Write a message, Save As PNG, close, open the PNG again, Read. The
 # message must come back exactly, and the saved picture must be the scan scanimage makes of the
 # same device, but for the least significant bits the message took.
-# Usage: tests/e2e/run_scanner.sh <path of the built veilora>
+# Usage: tests/e2e/run_scanner.sh <path of the built veilora> [library to preload into scanimage]
+# The library keeps scanimage's reader threads deferred-cancellable, as Veilora's are: without it
+# scanimage hangs now and then at the end of a scan.
 set -euo pipefail
 
-program=${1:?usage: run_scanner.sh <path of the built veilora>}
+program=${1:?usage: run_scanner.sh <path of the built veilora> [preload library]}
+preload=${2:-}
 [ -x "$program" ] || { echo "e2e: no program at $program" >&2; exit 2; }
 for tool in xvfb-run Xvfb xauth scanimage /usr/bin/python3; do
   command -v "$tool" >/dev/null || { echo "e2e: $tool is missing (bash scripts/deps.sh installs it)" >&2; exit 2; }
@@ -58,7 +61,7 @@ export SANE_CONFIG_DIR="$work/sane"
 message='Scanned at 50 dpi & kept in the low bits: Grüße!'
 picture="$work/scan.png"
 screenshot="$(dirname "$program")/e2e_scanner.png"
-SANE_CONFIG_DIR="$work/sane" scanimage -d test:0 --format=pnm >"$work/reference.pnm" 2>/dev/null ||
+SANE_CONFIG_DIR="$work/sane" LD_PRELOAD="$preload" scanimage -d test:0 --format=pnm >"$work/reference.pnm" 2>/dev/null ||
   fail "scanimage could not scan the test device"
 
 cat >"$work/steps" <<STEPS

@@ -117,7 +117,8 @@ class SaneTestBackend : public ::testing::Test {
   // The scan scanimage makes of test:0 on the current configuration.
   static Pnm ScanImage(const std::string& options = {}) {
     Pnm pnm;
-    const std::string command = "scanimage -d test:0 --format=pnm " + options + " 2>/dev/null";
+    const std::string command = "LD_PRELOAD=" VEILORA_SCANIMAGE_PRELOAD " scanimage -d test:0 --format=pnm " +
+                                options + " 2>/dev/null";
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
     if (!pipe) return pnm;
     std::string bytes;
